@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+// What Velmora asks of the user's installed messenger client. The rest of the
+// program sees only these six operations; how a backend reaches its client is
+// its own business.
+struct ClientResult {
+    bool ok = true;
+    QString error; // for the user, when !ok
+
+    static ClientResult failure(QString why) { return {false, std::move(why)}; }
+};
+
+class Messenger {
+public:
+    static constexpr int MISTATUS_OFFLINE = 1;
+
+    virtual ~Messenger() = default;
+
+    // 1 (MISTATUS_OFFLINE) when the client is not signed in or cannot be asked.
+    virtual int MyStatus() = 0;
+    // The address the client is signed in with; nullopt when it cannot tell.
+    virtual std::optional<QString> MySigninName() = 0;
+
+    virtual ClientResult InstantMessage(const QString& contact) = 0;
+    virtual ClientResult StartVoice(const QString& contact) = 0;
+    virtual ClientResult SendMail(const QString& contact) = 0;
+    virtual ClientResult ViewProfile(const QString& contact) = 0;
+};
+
+// The program-wide instance, created on first use and kept until the program ends.
+Messenger& programMessenger();
+// Tests put a fake in its place; nullptr restores the real client on next use.
+void setProgramMessenger(std::unique_ptr<Messenger> messenger);

@@ -1,0 +1,2 @@
+#pragma once
+// Shared by test programs; support classes add their headers beside this one.
