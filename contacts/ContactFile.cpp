@@ -1,0 +1,444 @@
+#include "contacts/ContactFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// 0x80-0x9F of Windows-1252. The five holes keep their C1 code points, as Windows itself maps them.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+QString decodeCp1252(const unsigned char* p, qsizetype n)
+{
+    QString s(n, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(s.data());
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char c = p[i];
+        out[i] = (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c);
+    }
+    return s;
+}
+
+// Strict UTF-8 (no overlongs, no surrogates, nothing past U+10FFFF), decoded by hand so that what
+// counts as valid and what it decodes to do not hang on the library's replacement policy.
+bool decodeUtf8(const unsigned char* p, qsizetype n, QString* out)
+{
+    QString s(n, Qt::Uninitialized); // never more UTF-16 units than bytes
+    char16_t* o = reinterpret_cast<char16_t*>(s.data());
+    qsizetype i = 0;
+    auto cont = [&](qsizetype k) { return k < n && (p[k] & 0xC0) == 0x80; };
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            *o++ = c;
+            ++i;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            if (!cont(i + 1))
+                return false;
+            *o++ = char16_t(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
+            i += 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            if (!cont(i + 1) || !cont(i + 2))
+                return false;
+            const unsigned char c1 = p[i + 1];
+            if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F))
+                return false;
+            *o++ = char16_t(((c & 0x0F) << 12) | ((c1 & 0x3F) << 6) | (p[i + 2] & 0x3F));
+            i += 3;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3))
+                return false;
+            const unsigned char c1 = p[i + 1];
+            if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
+                return false;
+            const char32_t u = (char32_t(c & 0x07) << 18) | (char32_t(c1 & 0x3F) << 12) |
+                               (char32_t(p[i + 2] & 0x3F) << 6) | char32_t(p[i + 3] & 0x3F);
+            *o++ = char16_t(0xD800 + ((u - 0x10000) >> 10));
+            *o++ = char16_t(0xDC00 + ((u - 0x10000) & 0x3FF));
+            i += 4;
+        } else {
+            return false;
+        }
+    }
+    s.truncate(o - reinterpret_cast<char16_t*>(s.data()));
+    *out = std::move(s);
+    return true;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+struct Field {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    bool quoted = false;
+};
+
+enum class LineKind { Blank, Record, Damaged };
+
+LineKind splitLine(const char* b, const char* e, Field (&fields)[2])
+{
+    const char* q = b;
+    while (q < e && isBlank(*q))
+        ++q;
+    if (q == e)
+        return LineKind::Blank;
+
+    int n = 0;
+    for (;;) {
+        while (q < e && isBlank(*q))
+            ++q;
+        Field& f = fields[n++];
+        const char* afterField;
+        if (q < e && *q == '"') {
+            const char* close = static_cast<const char*>(std::memchr(q + 1, '"', e - q - 1));
+            if (!close)
+                return LineKind::Damaged;
+            f = {q + 1, close, true};
+            afterField = close + 1;
+        } else {
+            afterField = q;
+            f = {q, nullptr, false};
+        }
+        const char* comma = static_cast<const char*>(std::memchr(afterField, ',', e - afterField));
+        if (!f.quoted) {
+            const char* fe = comma ? comma : e;
+            while (fe > f.begin && isBlank(fe[-1]))
+                --fe;
+            f.end = fe;
+        }
+        if (n == 2)
+            break;
+        if (!comma)
+            return LineKind::Damaged; // a name without an address
+        q = comma + 1;
+    }
+    // An address that is simply absent is what a write cut short after the comma leaves;
+    // only "" stands for an empty address.
+    if (!fields[1].quoted && fields[1].begin == fields[1].end)
+        return LineKind::Damaged;
+    return LineKind::Record;
+}
+
+QString g_pathOverride;
+
+QString errnoText(int e) { return qt_error_string(e); }
+
+int openRetry(const QByteArray& path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path.constData(), flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Returns 0 or the errno that stopped it; *written counts what got through either way.
+int writeAll(int fd, const char* data, qsizetype size, qsizetype* written)
+{
+    qsizetype done = 0;
+    int err = 0;
+    while (done < size) {
+        const size_t chunk = size_t(std::min<qsizetype>(size - done, qsizetype(1) << 30));
+        const ssize_t r = ::write(fd, data + done, chunk);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            err = errno;
+            break;
+        }
+        if (r == 0) {
+            err = ENOSPC;
+            break;
+        }
+        done += r;
+    }
+    if (written)
+        *written = done;
+    return err;
+}
+
+int syncFd(int fd)
+{
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r < 0 && errno == EINTR);
+    // Devices and pipes cannot be synced; there is nothing behind them to lose.
+    return (r < 0 && errno != EINVAL) ? errno : 0;
+}
+
+QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+bool isFolder(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+QByteArray encodeRecord(const QString& name, const QString& email)
+{
+    EncodedRecords r;
+    r.add(name, email);
+    return r.bytes();
+}
+
+bool isStorable(const QString& field)
+{
+    for (QChar c : field) {
+        if (c == u'"' || c == u'\r' || c == u'\n')
+            return false;
+    }
+    return true;
+}
+
+QString decodeField(QByteArrayView bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype firstHigh = 0;
+    while (firstHigh < n && p[firstHigh] < 0x80)
+        ++firstHigh;
+    if (firstHigh == n)
+        return QString::fromLatin1(bytes.data(), n);
+    QString s;
+    if (decodeUtf8(p, n, &s))
+        return s;
+    return decodeCp1252(p, n);
+}
+
+ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* sink)
+{
+    ParseStats stats;
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    if (bytes.size() >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
+        p += 3;
+
+    // The next LF is remembered, so a run of lone CRs does not rescan the same stretch for it.
+    const char* lf = nullptr;
+    bool lfKnown = false;
+    Field fields[2];
+    while (p < end) {
+        if (!lfKnown || (lf && lf < p)) {
+            lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            lfKnown = true;
+        }
+        const char* lineEnd = lf ? lf : end;
+        const char* next = lf ? lf + 1 : end;
+        if (const char* cr = static_cast<const char*>(std::memchr(p, '\r', lineEnd - p))) {
+            lineEnd = cr;
+            next = (cr + 1 < end && cr[1] == '\n') ? cr + 2 : cr + 1;
+        }
+        switch (splitLine(p, lineEnd, fields)) {
+        case LineKind::Blank:
+            break;
+        case LineKind::Damaged:
+            ++stats.damagedLines;
+            break;
+        case LineKind::Record: {
+            QString name = decodeField(QByteArrayView(fields[0].begin, fields[0].end));
+            QString email = decodeField(QByteArrayView(fields[1].begin, fields[1].end));
+            ++stats.records;
+            fn(sink, name, email);
+            break;
+        }
+        }
+        p = next;
+    }
+    return stats;
+}
+
+QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats)
+{
+    QList<ContactRecord> records;
+    const ParseStats s = parseContactRecords(
+        bytes, [&](QString&& name, QString&& email) { records.append({std::move(name), std::move(email)}); });
+    if (stats)
+        *stats = s;
+    return records;
+}
+
+QString contactFilePath()
+{
+    if (!g_pathOverride.isEmpty())
+        return g_pathOverride;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/data/database.dat");
+}
+
+void setContactFilePath(const QString& path) { g_pathOverride = path; }
+
+LoadResult readContactFileBytes(const QString& path, QByteArray* bytes)
+{
+    LoadResult result;
+    bytes->clear();
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = openRetry(native, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        const QString folder = folderOf(path);
+        if ((e == ENOENT || e == ENOTDIR) && !isFolder(folder)) {
+            result.status = LoadStatus::FolderMissing;
+            result.error = QStringLiteral("Cannot read the contacts from %1: the folder %2 does not exist.")
+                               .arg(path, folder);
+        } else if (e == ENOENT) {
+            result.status = LoadStatus::FileMissing;
+        } else {
+            result.status = LoadStatus::ReadError;
+            result.error = QStringLiteral("Cannot read the contacts from %1: %2.").arg(path, errnoText(e));
+        }
+        return result;
+    }
+
+    struct stat st;
+    qsizetype capacity = 64 * 1024;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        capacity = qsizetype(st.st_size) + 1; // +1: the end shows as a zero read, not a regrow
+    QByteArray buffer(capacity, Qt::Uninitialized);
+    qsizetype size = 0;
+    int err = 0;
+    for (;;) {
+        if (size == buffer.size())
+            buffer.resize(buffer.size() * 2);
+        const ssize_t r = ::read(fd, buffer.data() + size, size_t(buffer.size() - size));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            err = errno;
+            break;
+        }
+        if (r == 0)
+            break;
+        size += r;
+    }
+    ::close(fd);
+    if (err) {
+        result.status = LoadStatus::ReadError;
+        result.error = QStringLiteral("Cannot read the contacts from %1: %2.").arg(path, errnoText(err));
+        return result;
+    }
+    buffer.truncate(size);
+    *bytes = std::move(buffer);
+    return result;
+}
+
+void EncodedRecords::add(const QString& name, const QString& email)
+{
+    m_bytes.append('"').append(name.toUtf8()).append("\",\"").append(email.toUtf8()).append("\"\r\n");
+    m_ends.append(m_bytes.size());
+}
+
+qsizetype EncodedRecords::recordsWithin(qsizetype byteCount) const
+{
+    return std::upper_bound(m_ends.cbegin(), m_ends.cend(), byteCount) - m_ends.cbegin();
+}
+
+SaveResult appendContactRecords(const QString& path, const EncodedRecords& records)
+{
+    SaveResult result;
+    auto fail = [&](int e) {
+        result.ok = false;
+        result.error = QStringLiteral("Cannot save the contacts to %1: %2.").arg(path, errnoText(e));
+        return result;
+    };
+
+    const QByteArray native = QFile::encodeName(path);
+    // Read access is only wanted to look at the last byte; a write-only file can still be saved to.
+    bool canReadTail = true;
+    bool created = false;
+    int fd = openRetry(native, O_RDWR | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) {
+        fd = openRetry(native, O_WRONLY | O_APPEND | O_CLOEXEC);
+        canReadTail = false;
+    }
+    if (fd < 0 && errno == ENOENT) {
+        fd = openRetry(native, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        created = fd >= 0;
+    }
+    if (fd < 0) {
+        const int e = errno;
+        if ((e == ENOENT || e == ENOTDIR) && !isFolder(folderOf(path))) {
+            result.error = QStringLiteral("Cannot save the contacts to %1: the folder %2 does not exist.")
+                               .arg(path, folderOf(path));
+            return result;
+        }
+        return fail(e);
+    }
+
+    const QByteArray& body = records.bytes();
+    int err = 0;
+    qsizetype bodyWritten = 0;
+    if (!body.isEmpty()) {
+        // A write cut short earlier leaves a partial line; start on a fresh one so the new records
+        // are not glued to it. Without read access an extra CR LF costs only a blank line.
+        const char* lineBreak = "\r\n";
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            char last = '\n';
+            if (!canReadTail) {
+                last = 0;
+            } else {
+                ssize_t r;
+                do {
+                    r = ::pread(fd, &last, 1, st.st_size - 1);
+                } while (r < 0 && errno == EINTR);
+                if (r != 1)
+                    last = 0;
+            }
+            lineBreak = last == '\n' ? "" : last == '\r' ? "\n" : "\r\n";
+        } else {
+            lineBreak = "";
+        }
+        err = writeAll(fd, lineBreak, qsizetype(std::strlen(lineBreak)), nullptr);
+        if (!err)
+            err = writeAll(fd, body.constData(), body.size(), &bodyWritten);
+    }
+
+    // Whatever made it into the file is synced even after a failed write, so the whole records
+    // in it can be counted as saved and are not appended a second time by the next save.
+    const int syncErr = syncFd(fd);
+    int closeErr = 0;
+    if (::close(fd) < 0 && errno != EINTR)
+        closeErr = errno;
+    if (created && !syncErr) {
+        const int dirFd = openRetry(QFile::encodeName(folderOf(path)), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            if (const int e = syncFd(dirFd); e && !err)
+                err = e;
+            ::close(dirFd);
+        }
+    }
+
+    if (!syncErr && !closeErr)
+        result.recordsWritten = records.recordsWithin(bodyWritten);
+    if (err)
+        return fail(err);
+    if (syncErr)
+        return fail(syncErr);
+    if (closeErr)
+        return fail(closeErr);
+    result.ok = true;
+    return result;
+}
+
+SaveResult appendContactRecords(const QString& path, const QList<ContactRecord>& records)
+{
+    EncodedRecords encoded;
+    for (const ContactRecord& r : records)
+        encoded.add(r.name, r.email);
+    return appendContactRecords(path, encoded);
+}

@@ -1,0 +1,45 @@
+#include "contacts/ContactListModel.h"
+
+ContactListModel::ContactListModel(const QString& header, QObject* parent)
+    : QAbstractListModel(parent), m_header(header)
+{
+}
+
+void ContactListModel::append(const QString& text)
+{
+    const int row = int(m_texts.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_texts.append(text);
+    endInsertRows();
+}
+
+void ContactListModel::appendMany(const QList<QString>& texts)
+{
+    if (texts.isEmpty())
+        return;
+    const int first = int(m_texts.size());
+    beginInsertRows(QModelIndex(), first, first + int(texts.size()) - 1);
+    m_texts.append(texts);
+    endInsertRows();
+}
+
+int ContactListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_texts.size());
+}
+
+QVariant ContactListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_texts.size() || index.column() != 0)
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return m_texts.at(index.row());
+    return {};
+}
+
+QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return m_header;
+    return {};
+}
