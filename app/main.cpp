@@ -1,7 +1,22 @@
+#include "shell/Look.h"
+#include "shell/MainWindow.h"
+#include "shell/SignInWindow.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+    // Windows come and go in their own order (sign-in, then main, tray):
+    // the program ends where it says so, not when a window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Look::installFonts();
+    QApplication::setFont(Look::tahoma());
+
+    auto* signIn = new SignInWindow;
+    signIn->show();
+    const int code = QApplication::exec();
+    MainWindow::destroyInstance();
+    return code;
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QDialog>
+
+// frmAbout: name, version, credits and links; modal.
+class AboutWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit AboutWindow(QWidget* parent = nullptr);
+
+    void cmdBack_Click();
+    void Image1_Click();
+    void Label4_Click();
+    void Label6_Click();
+};

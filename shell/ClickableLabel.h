@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QLabel>
+#include <QMouseEvent>
+
+// A label or picture that answers a click, as the link labels, hot spots and
+// pictures of the windows do.
+class ClickableLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+            emit clicked();
+        QLabel::mouseReleaseEvent(e);
+    }
+    // A click must reach this label, not fall through to what lies beneath.
+    void mousePressEvent(QMouseEvent* e) override { e->accept(); }
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Every message the program shows goes through here, so tests can read and
+// answer them.
+namespace Dialogs {
+
+enum class Buttons { Ok, YesNo };
+enum class Icon { None, Information, Question, Warning };
+enum class Answer { Ok, Yes, No };
+
+struct Request {
+    QString prompt;
+    QString caption;
+    Buttons buttons = Buttons::Ok;
+    Icon icon = Icon::None;
+};
+
+inline const QString kAppTitle = QStringLiteral("Tavlo");
+
+Answer show(QWidget* parent, const QString& prompt, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
+            const QString& caption = kAppTitle);
+
+using Responder = std::function<Answer(const Request&)>;
+// Tests answer instead of the user; an empty function restores real boxes.
+void setResponder(Responder responder);
+
+} // namespace Dialogs

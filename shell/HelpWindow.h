@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QDialog>
+
+// frmHelp: one paragraph of help, a link and a status bar that closes it.
+class HelpWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit HelpWindow(QWidget* parent = nullptr);
+
+    void Image1_Click();
+    void StatusBar1_PanelClick(int panel);
+};

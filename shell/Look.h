@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QWidget;
+
+namespace Look {
+
+inline const QColor kDarkBlue{0, 0, 128};
+inline const QColor kGrey{128, 128, 128};
+inline const QColor kEntryFieldBack{71, 87, 143};
+// The classic colour of an inactive window caption: readable on white lists and
+// on the dark blue entry fields alike.
+inline const QColor kInactiveCaption{128, 128, 128};
+
+// Loads the look-alike fonts and maps the window fonts onto what is installed.
+void installFonts();
+
+QFont tahoma();          // 8.25 pt
+QFont verdana();         // 8.25 pt
+QFont timesNewRoman();   // 9.75 pt
+
+void setTextColor(QWidget* w, const QColor& c);
+
+// Places a child at a rectangle given in pixels at 96 dpi.
+void place(QWidget* w, int x, int y, int width, int height);
+
+} // namespace Look

@@ -1,0 +1,728 @@
+#include "shell/MainWindow.h"
+
+#include "contacts/ContactFile.h"
+#include "contacts/ContactListModel.h"
+#include "contacts/ContactStore.h"
+#include "messenger/Messenger.h"
+#include "session/ServiceSession.h"
+#include "shell/AboutWindow.h"
+#include "shell/ClickableLabel.h"
+#include "shell/Dialogs.h"
+#include "shell/HelpWindow.h"
+#include "shell/Look.h"
+#include "shell/Shutdown.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeView>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<MainWindow>& theWindow()
+{
+    static std::unique_ptr<MainWindow> w;
+    return w;
+}
+
+const QString kExitPrompt = QStringLiteral("You will lose all your information of you don't save.\r\n"
+                                           "Do You want to save your list?");
+
+QLabel* picture(QWidget* parent, const char* name, const QRect& r, const char* file)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(r);
+    if (file)
+        l->setPixmap(QPixmap(QLatin1String(file)));
+    return l;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QRect& r, const QString& caption)
+{
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(r);
+    return l;
+}
+
+QTreeView* listView(QWidget* parent, const char* name, const QRect& r, ContactListModel* model)
+{
+    auto* v = new QTreeView(parent);
+    v->setObjectName(QLatin1String(name));
+    v->setGeometry(r);
+    v->setModel(model);
+    v->setRootIsDecorated(false);
+    v->setItemsExpandable(false);
+    v->setUniformRowHeights(true);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setSelectionMode(QAbstractItemView::SingleSelection);
+    v->header()->setStretchLastSection(true);
+    v->header()->setSectionsClickable(false);
+    Look::setTextColor(v, Look::kInactiveCaption);
+    return v;
+}
+
+QLineEdit* entryField(QWidget* parent, const char* name, const QRect& r, const QString& text)
+{
+    auto* e = new QLineEdit(text, parent);
+    e->setObjectName(QLatin1String(name));
+    e->setGeometry(r);
+    e->setFrame(false);
+    QPalette p = e->palette();
+    p.setColor(QPalette::Base, Look::kEntryFieldBack);
+    p.setColor(QPalette::Text, Look::kInactiveCaption);
+    e->setPalette(p);
+    return e;
+}
+
+} // namespace
+
+std::function<bool()> MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+
+MainWindow* MainWindow::obtain(Layout layout)
+{
+    auto& w = theWindow();
+    if (!w) {
+        w.reset(new MainWindow(layout));
+        w->Form_Load();
+    }
+    return w.get();
+}
+
+MainWindow* MainWindow::existing()
+{
+    return theWindow().get();
+}
+
+void MainWindow::destroyInstance()
+{
+    theWindow().reset();
+}
+
+MainWindow::MainWindow(Layout layout) : spec(mainLayout(layout))
+{
+    setObjectName(QLatin1String(spec.formName));
+    setWindowTitle(QStringLiteral("Velmora"));
+    if (spec.ownIcon)
+        setWindowIcon(QIcon(QStringLiteral(":/velmora32.png")));
+    buildControls();
+    buildMenus();
+    buildTimers();
+    Session = new ServiceSession(
+        ServiceSession::Host{[this] { return handOverAccount->text(); },
+                             [this] { return handOverPassword->text(); }, [this] { return selectedContact(); }},
+        this);
+    connect(Session, &ServiceSession::label1Changed, Label1, &QLabel::setText);
+    connect(Session, &ServiceSession::label2Changed, Label2, &QLabel::setText);
+    connect(Session, &ServiceSession::timer1StopRequested, Timer1, &QTimer::stop);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(spec.client);
+    setCentralWidget(client);
+
+    const QRect bg(QPoint(0, 0), spec.background);
+    Image1 = picture(client, "Image1", bg, spec.image1Picture);
+    Image2 = picture(client, "Image2", bg, spec.image2Picture);
+
+    Label2 = label(client, "Label2", spec.Label2, QStringLiteral("My Status:"));
+    Look::setTextColor(Label2, Look::kGrey);
+    if (spec.label2Tahoma)
+        Label2->setFont(Look::tahoma());
+    Label1 = label(client, "Label1", spec.Label1, QLatin1String(spec.label1Caption));
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setFont(spec.label1Verdana ? Look::verdana() : Look::tahoma());
+    if (spec.Label6)
+        Label6 = label(client, "Label6", *spec.Label6, QString());
+
+    nameRows = new ContactListModel(QStringLiteral("Name:"), this);
+    emailRows = new ContactListModel(QStringLiteral("E-Mail:"), this);
+    lvName = listView(client, "lvName", spec.lvName, nameRows);
+    lvEmail = listView(client, "lvEmail", spec.lvEmail, emailRows);
+    lvEmail->viewport()->installEventFilter(this);
+
+    Label5 = label(client, "Label5", spec.Label5, QStringLiteral("Add an Email"));
+    Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label5->setFont(Look::timesNewRoman());
+    Label3 = label(client, "Label3", spec.Label3, QStringLiteral("Name:"));
+    Label4 = label(client, "Label4", spec.Label4, QStringLiteral("E-Mail:"));
+    for (QLabel* l : {Label3, Label4, Label5})
+        Look::setTextColor(l, Look::kInactiveCaption);
+    txtName = entryField(client, "txtName", spec.txtName, QStringLiteral("John Doe"));
+    txtEmail = entryField(client, "txtEmail", spec.txtEmail, QStringLiteral("someone@example.com"));
+    txtName->installEventFilter(this);
+    txtEmail->installEventFilter(this);
+    Image3 = picture(client, "Image3", spec.Image3, ":/contact32.png");
+    cmdAdd = new QPushButton(QStringLiteral("Add Contact"), client);
+    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
+    cmdAdd->setGeometry(spec.cmdAdd);
+    connect(cmdAdd, &QPushButton::clicked, this, &MainWindow::cmdAdd_Click);
+
+    Image4 = new ClickableLabel(client);
+    Image4->setObjectName(QStringLiteral("Image4"));
+    Image4->setGeometry(spec.Image4);
+    Image4->setPixmap(QPixmap(QStringLiteral(":/close13.png")));
+    Image4->setToolTip(QStringLiteral("Close Contact Addition"));
+    Image4->setCursor(Qt::PointingHandCursor);
+    connect(Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
+
+    if (spec.Image5)
+        Image5 = picture(client, "Image5", *spec.Image5, spec.image5Picture);
+
+    pb1 = new QProgressBar(client);
+    pb1->setObjectName(QStringLiteral("pb1"));
+    pb1->setGeometry(spec.pb1);
+    pb1->setRange(0, 100);
+    pb1->setValue(0);
+    pb1->setTextVisible(false);
+
+    lblAdd = new ClickableLabel(client);
+    lblAdd->setObjectName(QStringLiteral("lblAdd"));
+    lblAdd->setGeometry(spec.lblAdd);
+    lblAdd->setToolTip(QStringLiteral("Click Here to Add Contacts"));
+    lblAdd->setCursor(Qt::PointingHandCursor);
+    connect(lblAdd, &ClickableLabel::clicked, this, &MainWindow::lblAdd_Click);
+
+    handOverAccount = new QLineEdit(client);
+    handOverAccount->setObjectName(QLatin1String(spec.accountField));
+    handOverPassword = new QLineEdit(client);
+    handOverPassword->setObjectName(QLatin1String(spec.passwordField));
+    handOverPassword->setEchoMode(QLineEdit::Password);
+
+    // Initial state
+    for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+                       static_cast<QWidget*>(txtName), static_cast<QWidget*>(txtEmail),
+                       static_cast<QWidget*>(cmdAdd), static_cast<QWidget*>(Image4), static_cast<QWidget*>(pb1),
+                       static_cast<QWidget*>(handOverAccount), static_cast<QWidget*>(handOverPassword)})
+        w->hide();
+    setPictures(spec.atLoad);
+
+    // Stacking: pictures and labels bottom up, then the controls above them all.
+    for (const char* name : spec.stacking)
+        if (auto* w = client->findChild<QWidget*>(QLatin1String(name), Qt::FindDirectChildrenOnly))
+            w->raise();
+    for (QWidget* w : {static_cast<QWidget*>(lvName), static_cast<QWidget*>(lvEmail),
+                       static_cast<QWidget*>(txtName), static_cast<QWidget*>(txtEmail),
+                       static_cast<QWidget*>(cmdAdd), static_cast<QWidget*>(pb1)})
+        w->raise();
+
+    for (QWidget* w : client->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w != lvName && w != lvEmail && w != txtName && w != txtEmail && w != cmdAdd)
+            w->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(lvName, lvEmail);
+}
+
+void MainWindow::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setFont(Look::tahoma());
+
+    auto item = [this](QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)(),
+                       const QKeySequence& key = {}) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        a->setShortcut(key);
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    auto separator = [](QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(QLatin1String(name)); };
+    auto menu = [](QWidget* parent, const char* name, const QString& caption) {
+        auto* m = new QMenu(caption, parent);
+        m->setObjectName(QLatin1String(name));
+        m->menuAction()->setObjectName(QLatin1String(name));
+        m->setFont(Look::tahoma());
+        return m;
+    };
+
+    QMenu* file = menu(this, "mnuFile", QStringLiteral("&File"));
+    item(file, "mnuSave", QStringLiteral("&Save"), &MainWindow::mnuSave_Click, QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuOpen = file->addAction(QStringLiteral("&Open"));
+    mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
+    mnuOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    separator(file, spec.sepAfterOpen);
+    item(file, "mnuStats", QStringLiteral("Check User Status"), &MainWindow::mnuStats_Click, QKeySequence(Qt::Key_F2));
+    separator(file, spec.sepAfterStats);
+    item(file, "mnuSysTray", QLatin1String(spec.sysTrayCaption), &MainWindow::mnuSysTray_Click, spec.sysTrayKey);
+    separator(file, spec.sepBeforeExit);
+    item(file, "mnuExit", QStringLiteral("E&xit"), &MainWindow::mnuExit_Click);
+    bar->addMenu(file);
+
+    QMenu* help = menu(this, "mnuHelp", QStringLiteral("&Help"));
+    item(help, "mnuHelp1", QStringLiteral("&Help"), &MainWindow::mnuHelp1_Click, QKeySequence(Qt::Key_F1));
+    separator(help, "mnuSep2");
+    item(help, "mnuAbout", QStringLiteral("&About"), &MainWindow::mnuAbout_Click);
+    bar->addMenu(help);
+
+    // The contact menu sits on the bar hidden: only its pop-up is ever seen.
+    contactMenu = menu(this, spec.contactMenuName, QLatin1String(spec.contactMenuCaption));
+    item(contactMenu, "mnuConvo", QLatin1String(spec.convoCaption), &MainWindow::mnuConvo_Click);
+    separator(contactMenu, "sep7");
+    item(contactMenu, "mnStats", QLatin1String(spec.popupStatsCaption), &MainWindow::mnStats_Click);
+    separator(contactMenu, "sep10");
+    QMenu* view = menu(contactMenu, spec.viewMenuName, QStringLiteral("&View"));
+    item(view, "mnuProfile", QStringLiteral("&View Profile"), &MainWindow::mnuProfile_Click);
+    separator(view, spec.viewSepFirst);
+    item(view, "mnuVConvo", QLatin1String(spec.vconvoCaption), &MainWindow::mnuVConvo_Click);
+    separator(view, spec.viewSepSecond);
+    item(view, "mnuEmail", QStringLiteral("&Send an Email"), &MainWindow::mnuEmail_Click);
+    contactMenu->addMenu(view);
+    bar->addMenu(contactMenu);
+    contactMenu->menuAction()->setVisible(false);
+
+    cSysTray2 = new QSystemTrayIcon(QIcon(QStringLiteral(":/velmora32.png")), this);
+    cSysTray2->setObjectName(QStringLiteral("cSysTray2"));
+    cSysTray2->setToolTip(QStringLiteral("Velmora v2.6"));
+    connect(cSysTray2, &QSystemTrayIcon::activated, this, &MainWindow::cSysTray2_MouseEvent);
+}
+
+void MainWindow::buildTimers()
+{
+    auto timer = [this](const char* name, int ms, void (MainWindow::*handler)()) {
+        auto* t = new QTimer(this);
+        t->setObjectName(QLatin1String(name));
+        t->setInterval(ms);
+        connect(t, &QTimer::timeout, this, handler);
+        return t;
+    };
+    Timer1 = timer("Timer1", spec.timer1Ms, &MainWindow::Timer1_Timer);
+    if (spec.hasTimer3)
+        Timer3 = timer("Timer3", 1, &MainWindow::Timer3_Timer);
+    tpb = timer("tpb", 100, &MainWindow::tpb_Timer);
+    tpb1 = timer("tpb1", spec.tpb1Ms, &MainWindow::tpb1_Timer);
+    Timer1->start();
+    if (Timer3)
+        Timer3->start();
+
+    // A click on the e-mail list pops up the contact menu only once it is
+    // clear that no double-click follows, so a double-click still reaches
+    // its conversation.
+    popupDelay = new QTimer(this);
+    popupDelay->setSingleShot(true);
+    connect(popupDelay, &QTimer::timeout, this, &MainWindow::lvEmail_Click);
+}
+
+// ---- start-up and shut-down -------------------------------------------------
+
+void MainWindow::Form_Load()
+{
+    EntryCount = 0;
+    menuBar()->setFont(Look::tahoma());
+    Label2->setText(QStringLiteral("My Status: "));
+    mnuOpen->setEnabled(false);
+
+    MessengerClient = &programMessenger();
+    if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE)
+        Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
+    else
+        Session->start();
+
+    LoadContactFile();
+}
+
+void MainWindow::setHandOver(const QString& account, const QString& password)
+{
+    handOverAccount->setText(account);
+    handOverPassword->setText(password);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!pendingNotice.isEmpty()) {
+        // Told once the window is up, not inside the load step where a modal
+        // box would let the session's replies run before the account is set.
+        QTimer::singleShot(0, this, [this] {
+            const QString notice = std::exchange(pendingNotice, QString());
+            if (!notice.isEmpty())
+                Dialogs::show(this, notice, Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+        });
+    }
+}
+
+bool MainWindow::askSaveOnExit()
+{
+    return Dialogs::show(this, kExitPrompt, Dialogs::Buttons::YesNo, Dialogs::Icon::Question,
+                         QStringLiteral("Do you want to...")) == Dialogs::Answer::Yes;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (Shutdown::ending()) {
+        event->accept();
+        return;
+    }
+    if (!askSaveOnExit()) {
+        event->accept();
+        Shutdown::endAtOnce();
+        return;
+    }
+    if (!AppendNewContacts()) {
+        // The contacts exist nowhere else: the window stays so they can be saved.
+        event->ignore();
+        return;
+    }
+    Session->closeConnection();
+    for (QTimer* t : findChildren<QTimer*>())
+        t->stop();
+    cSysTray2->hide();
+    event->accept();
+    Shutdown::endAtOnce();
+}
+
+void MainWindow::mnuExit_Click()
+{
+    if (!askSaveOnExit()) {
+        Shutdown::endAtOnce();
+        return;
+    }
+    const bool wasRunning = tpb1->isActive();
+    pb1->show();
+    tpb1->start();
+    if (!AppendNewContacts()) {
+        if (!wasRunning)
+            tpb1->stop();
+        if (!tpb->isActive() && !tpb1->isActive())
+            pb1->hide();
+    }
+}
+
+// ---- contact list and file --------------------------------------------------
+
+void MainWindow::appendRow(const QString& name, const QString& email)
+{
+    nameRows->append(name);
+    emailRows->append(email);
+    ++EntryCount;
+}
+
+void MainWindow::LoadContactFile()
+{
+    // Each list keeps its own copy of the texts; they are handed over in one
+    // go, which nobody can tell apart from row by row inside the load step.
+    QList<QString> names, emails;
+    const LoadResult result = loadContactStore(contactFilePath(), [&](qint32 slot) {
+        names.append(ContactName[slot]);
+        emails.append(ContactEmail[slot]);
+    });
+    EntryCount += static_cast<qint32>(names.size());
+    nameRows->appendMany(names);
+    emailRows->appendMany(emails);
+
+    switch (result.status) {
+    case LoadStatus::Loaded:
+    case LoadStatus::FileMissing: // nothing saved yet: the first save creates it
+        break;
+    case LoadStatus::FolderMissing:
+        pendingNotice = QStringLiteral("The folder for your contact list is missing, so no contacts were "
+                                       "loaded and saving will fail until it exists.\n\n%1")
+                            .arg(result.error);
+        break;
+    case LoadStatus::ReadError:
+        pendingNotice = QStringLiteral("Your contact list could not be read.\n\n%1").arg(result.error);
+        break;
+    }
+    if (result.leftOut > 0)
+        pendingNotice = QStringLiteral("Your contact file holds more contacts than Velmora can show: %1 "
+                                       "were left out. They stay in the file.")
+                            .arg(result.leftOut);
+}
+
+bool MainWindow::AppendNewContacts()
+{
+    const SaveResult result = appendUnsavedContacts(contactFilePath());
+    if (!result.ok)
+        Dialogs::show(this, QStringLiteral("Your contacts were not saved.\n\n%1\n\nThey are still here; "
+                                           "try saving again once the problem is fixed.")
+                                .arg(result.error),
+                      Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+    return result.ok;
+}
+
+void MainWindow::mnuSave_Click()
+{
+    const bool wasRunning = tpb->isActive();
+    pb1->show();
+    tpb->start();
+    if (!AppendNewContacts()) {
+        // Never follow a failed save with "Save Complete".
+        if (!wasRunning)
+            tpb->stop();
+        if (!tpb->isActive() && !tpb1->isActive())
+            pb1->hide();
+    }
+}
+
+void MainWindow::Timer3_Timer()
+{
+    const QString text = QStringLiteral("You have %1 enteries in your database.").arg(EntryCount);
+    if (Label6->text() != text)
+        Label6->setText(text);
+}
+
+// ---- save progress ----------------------------------------------------------
+
+void MainWindow::progressTick(QTimer* timer, bool endsProgram)
+{
+    const int value = pb1->value();
+    if (value < 100) {
+        pb1->setValue(value + 1);
+        return;
+    }
+    timer->stop();
+    pb1->hide();
+    Dialogs::show(this, QStringLiteral("Save Complete"), Dialogs::Buttons::Ok, Dialogs::Icon::None,
+                  QStringLiteral("Complete"));
+    if (endsProgram)
+        Shutdown::endAtOnce();
+}
+
+void MainWindow::tpb_Timer() { progressTick(tpb, false); }
+void MainWindow::tpb1_Timer() { progressTick(tpb1, true); }
+
+// ---- entry panel ------------------------------------------------------------
+
+void MainWindow::setPictures(const PanelPictures& p)
+{
+    Image1->setVisible(p.Image1);
+    Image2->setVisible(p.Image2);
+    Image3->setVisible(p.Image3);
+    if (Image5 && p.Image5)
+        Image5->setVisible(*p.Image5);
+}
+
+void MainWindow::setListHeights(int height)
+{
+    lvName->resize(lvName->width(), height);
+    lvEmail->resize(lvEmail->width(), height);
+}
+
+void MainWindow::giveFocus(QLineEdit* box)
+{
+    box->setFocus();
+    // Receiving the focus empties the box, also where the platform sends no
+    // focus event because the window is not active.
+    box->clear();
+}
+
+void MainWindow::lblAdd_Click()
+{
+    Image4->show();
+    setPictures(spec.panelOpen);
+    setListHeights(spec.listOpenHeight);
+    for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+                       static_cast<QWidget*>(txtName), static_cast<QWidget*>(txtEmail),
+                       static_cast<QWidget*>(cmdAdd)})
+        w->show();
+    giveFocus(txtName);
+    setTabOrder(txtName, txtEmail);
+}
+
+void MainWindow::closePanel()
+{
+    for (QWidget* w : {static_cast<QWidget*>(Image4), static_cast<QWidget*>(Label3),
+                       static_cast<QWidget*>(Label4), static_cast<QWidget*>(txtName),
+                       static_cast<QWidget*>(txtEmail), static_cast<QWidget*>(cmdAdd)})
+        w->hide();
+    setListHeights(spec.lvName.height());
+    setPictures(spec.panelClosed);
+}
+
+void MainWindow::Image4_Click() { closePanel(); }
+void MainWindow::txtName_GotFocus() { txtName->clear(); }
+void MainWindow::txtEmail_GotFocus() { txtEmail->clear(); }
+
+void MainWindow::cmdAdd_Click()
+{
+    const QString name = txtName->text();
+    const QString email = txtEmail->text();
+    const QString confirm = name + QStringLiteral(": ") + email + QStringLiteral("\r\nIs this correct?");
+    if (Dialogs::show(this, confirm, Dialogs::Buttons::YesNo, Dialogs::Icon::Question,
+                      QStringLiteral("Is this correct?")) != Dialogs::Answer::Yes) {
+        giveFocus(txtName);
+        return;
+    }
+    // A client that cannot name its account cannot be matched; only the empty
+    // address is refused then.
+    const std::optional<QString> own = messenger().MySigninName();
+    if (email.isEmpty() || (own && *own == email)) {
+        Dialogs::show(this, QStringLiteral("Sorry, we cant add that email to your database."));
+        return;
+    }
+    if (!isStorable(name) || !isStorable(email)) {
+        Dialogs::show(this, QStringLiteral("A name or e-mail address cannot contain a double quote or a line "
+                                           "break. Please change it and try again."));
+        return;
+    }
+    if (NewContactCount >= kContactSlots) {
+        Dialogs::show(this, QStringLiteral("Your contact list is full: no more contacts can be added in this "
+                                           "run. Save, then start Velmora again to add more."));
+        return;
+    }
+    closePanel();
+    appendRow(name, email);
+    addContact(name, email);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == txtName)
+            txtName_GotFocus();
+        else if (watched == txtEmail)
+            txtEmail_GotFocus();
+    } else if (watched == lvEmail->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            popupDelay->start(QApplication::doubleClickInterval());
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            popupDelay->stop();
+            lvEmail_DblClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- menus and tray ---------------------------------------------------------
+
+void MainWindow::lvEmail_Click()
+{
+    contactMenu->popup(QCursor::pos());
+}
+
+void MainWindow::mnuSysTray_Click()
+{
+    if (!trayAvailable()) {
+        // Hidden with no tray icon to bring it back, the window would be lost
+        // along with its unsaved contacts: minimise instead.
+        showMinimized();
+        return;
+    }
+    cSysTray2->show();
+    hide();
+}
+
+void MainWindow::cSysTray2_MouseEvent()
+{
+    showNormal();
+    cSysTray2->hide();
+}
+
+void MainWindow::mnuHelp1_Click()
+{
+    HelpWindow help(this);
+    help.exec();
+}
+
+void MainWindow::mnuAbout_Click()
+{
+    AboutWindow about(this);
+    about.exec();
+}
+
+// ---- service session and status ---------------------------------------------
+
+void MainWindow::Timer1_Timer()
+{
+    const QString text = messenger().MyStatus() == Messenger::MISTATUS_OFFLINE
+                             ? QStringLiteral("MSN  (Offline)")
+                             : QStringLiteral("Signing You In...");
+    if (Label1->text() != text)
+        Label1->setText(text);
+}
+
+std::optional<QString> MainWindow::selectedContact() const
+{
+    const QModelIndexList rows = lvEmail->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return std::nullopt;
+    return emailRows->text(rows.first().row());
+}
+
+bool MainWindow::requireSelection(QString* contact)
+{
+    if (const auto s = selectedContact()) {
+        *contact = *s;
+        return true;
+    }
+    Dialogs::show(this, QStringLiteral("Please select a contact in the E-Mail list first."));
+    return false;
+}
+
+void MainWindow::startProbe()
+{
+    if (emailRows->rowCount() == 0)
+        return;
+    QString contact;
+    if (!requireSelection(&contact))
+        return;
+    Session->startProbe(contact);
+}
+
+void MainWindow::mnuStats_Click() { startProbe(); }
+void MainWindow::mnStats_Click() { startProbe(); }
+
+// ---- contact actions --------------------------------------------------------
+
+void MainWindow::reportClientFailure(const ClientResult& result)
+{
+    if (!result.ok)
+        Dialogs::show(this, result.error);
+}
+
+void MainWindow::lvEmail_DblClick()
+{
+    QString contact;
+    if (!requireSelection(&contact))
+        return;
+    const std::optional<QString> own = messenger().MySigninName();
+    if (own && *own == contact) {
+        Dialogs::show(this, QStringLiteral("You cant send a msg to yourself."));
+        return;
+    }
+    reportClientFailure(messenger().InstantMessage(contact));
+}
+
+Messenger& MainWindow::messenger()
+{
+    if (!MessengerClient)
+        MessengerClient = &programMessenger();
+    return *MessengerClient;
+}
+
+// Conversation, e-mail and profile are silently skipped while the client is
+// offline; the status is read before the selection.
+void MainWindow::statusTestedAction(ClientResult (Messenger::*call)(const QString&))
+{
+    if (messenger().MyStatus() == Messenger::MISTATUS_OFFLINE)
+        return;
+    QString contact;
+    if (requireSelection(&contact))
+        reportClientFailure((messenger().*call)(contact));
+}
+
+void MainWindow::mnuConvo_Click() { statusTestedAction(&Messenger::InstantMessage); }
+void MainWindow::mnuEmail_Click() { statusTestedAction(&Messenger::SendMail); }
+void MainWindow::mnuProfile_Click() { statusTestedAction(&Messenger::ViewProfile); }
+
+void MainWindow::mnuVConvo_Click()
+{
+    QString contact;
+    if (requireSelection(&contact))
+        reportClientFailure(messenger().StartVoice(contact));
+}

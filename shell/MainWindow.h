@@ -1,0 +1,137 @@
+#pragma once
+
+#include "shell/MainLayout.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <optional>
+
+class ClickableLabel;
+class ContactListModel;
+class Messenger;
+struct ClientResult;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+class QTreeView;
+class ServiceSession;
+
+// The main window, frmMain or frmMain2: one class, the layout chosen by table.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // The single instance of a run; created and loaded on first use.
+    static MainWindow* obtain(Layout layout);
+    static MainWindow* existing();
+    static void destroyInstance();
+
+    ~MainWindow() override;
+
+    const MainLayout& layoutSpec() const { return spec; }
+    void setHandOver(const QString& account, const QString& password);
+    qint32 entryCount() const { return EntryCount; }
+    ServiceSession* session() const { return Session; }
+
+    // Whether a tray exists; tests replace it. Without one, hiding minimises.
+    static std::function<bool()> trayAvailable;
+
+    // Handlers, under the names the rest of the program knows them by.
+    void Form_Load();
+    void LoadContactFile();
+    bool AppendNewContacts();
+    void mnuSave_Click();
+    void mnuExit_Click();
+    void Timer1_Timer();
+    void Timer3_Timer();
+    void tpb_Timer();
+    void tpb1_Timer();
+    void lblAdd_Click();
+    void Image4_Click();
+    void txtName_GotFocus();
+    void txtEmail_GotFocus();
+    void cmdAdd_Click();
+    void lvEmail_Click();
+    void lvEmail_DblClick();
+    void mnuSysTray_Click();
+    void cSysTray2_MouseEvent();
+    void mnuStats_Click();
+    void mnStats_Click();
+    void mnuConvo_Click();
+    void mnuEmail_Click();
+    void mnuProfile_Click();
+    void mnuVConvo_Click();
+    void mnuHelp1_Click();
+    void mnuAbout_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override; // Form_Unload
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    explicit MainWindow(Layout layout);
+    void buildControls();
+    void buildMenus();
+    void buildTimers();
+    void setPictures(const PanelPictures& p);
+    void closePanel();
+    void setListHeights(int height);
+    void giveFocus(QLineEdit* box);
+    std::optional<QString> selectedContact() const;
+    bool askSaveOnExit();
+    void progressTick(QTimer* timer, bool endsProgram);
+    void startProbe();
+    void reportClientFailure(const ClientResult& result);
+    Messenger& messenger();
+    void statusTestedAction(ClientResult (Messenger::*call)(const QString&));
+    bool requireSelection(QString* contact);
+    void appendRow(const QString& name, const QString& email);
+
+    const MainLayout& spec;
+
+    // Window state
+    Messenger* MessengerClient = nullptr;
+    ServiceSession* Session = nullptr;
+    // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
+    qint32 EntryCount = 0;
+    QString pendingNotice; // told once the window is on screen
+
+    // Controls
+    QWidget* client = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Image3 = nullptr;
+    ClickableLabel* Image4 = nullptr;
+    QLabel* Image5 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    ClickableLabel* lblAdd = nullptr;
+    QTreeView* lvName = nullptr;
+    QTreeView* lvEmail = nullptr;
+    ContactListModel* nameRows = nullptr;
+    ContactListModel* emailRows = nullptr;
+    QLineEdit* txtName = nullptr;
+    QLineEdit* txtEmail = nullptr;
+    QLineEdit* handOverAccount = nullptr;
+    QLineEdit* handOverPassword = nullptr;
+    QPushButton* cmdAdd = nullptr;
+    QProgressBar* pb1 = nullptr;
+
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* tpb = nullptr;
+    QTimer* tpb1 = nullptr;
+    QTimer* popupDelay = nullptr;
+
+    QMenu* contactMenu = nullptr;
+    QAction* mnuOpen = nullptr;
+    QSystemTrayIcon* cSysTray2 = nullptr;
+};

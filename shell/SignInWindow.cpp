@@ -1,0 +1,147 @@
+#include "shell/SignInWindow.h"
+
+#include "shell/AccountStore.h"
+#include "shell/ClickableLabel.h"
+#include "shell/Dialogs.h"
+#include "shell/Links.h"
+#include "shell/Look.h"
+#include "shell/MainWindow.h"
+#include "shell/OpenLink.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+std::function<double()> SignInWindow::screenWidthTwips = [] {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 12000.0; // no screen to ask: an ordinary 800-pixel display
+    return screen->geometry().width() * 1440.0 / screen->logicalDotsPerInchX();
+};
+
+namespace {
+QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, const QRect& r)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(r);
+    l->setWordWrap(r.height() > 20);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+} // namespace
+
+SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmSignIn"));
+    setWindowTitle(QStringLiteral("Please Sign In"));
+    setFixedSize(397, 316);
+    setFont(Look::tahoma());
+
+    auto* image1 = new QLabel(this);
+    image1->setObjectName(QStringLiteral("Image1"));
+    image1->setGeometry(0, 0, 397, 318);
+    image1->setPixmap(QPixmap(QStringLiteral(":/bg_signin.png")));
+
+    signInLabel(this, "Label3", QStringLiteral("Sign In to Messenger With a different Account"), {88, 24, 233, 17});
+    auto* image2 = new QLabel(this);
+    image2->setObjectName(QStringLiteral("Image2"));
+    image2->setGeometry(48, 56, 16, 16);
+    image2->setPixmap(QPixmap(QStringLiteral(":/info16.png")));
+    signInLabel(this, "Label4",
+                QStringLiteral("To be able to use the Status view, you will need to make another account, and enter "
+                               "the email address, and password in this window."),
+                {72, 56, 289, 41});
+    signInLabel(this, "Label5",
+                QStringLiteral("Once you click sign in, the email address and password will be saved, for quicker "
+                               "and easier use the next time you start up      Velmora"),
+                {72, 104, 313, 49});
+    auto* image3 = new QLabel(this);
+    image3->setObjectName(QStringLiteral("Image3"));
+    image3->setGeometry(104, 152, 16, 16);
+    image3->setPixmap(QPixmap(QStringLiteral(":/link16.png")));
+
+    auto* link = new ClickableLabel(QStringLiteral("Create a new Passport Click Here"), this);
+    link->setObjectName(QStringLiteral("Label6"));
+    link->setGeometry(128, 152, 169, 17);
+    link->setCursor(Qt::PointingHandCursor);
+    connect(link, &ClickableLabel::clicked, this, &SignInWindow::Label6_Click);
+
+    QLabel* label1 = signInLabel(this, "Label1", QStringLiteral("Email Addy:"), {72, 184, 57, 17});
+    QLabel* label2 = signInLabel(this, "Label2", QStringLiteral("Password:"), {80, 208, 57, 17});
+    Look::setTextColor(label1, Look::kDarkBlue);
+    Look::setTextColor(label2, Look::kDarkBlue);
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(136, 184, 233, 19);
+    Text2 = new QLineEdit(this);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setGeometry(136, 208, 233, 19);
+    Text2->setEchoMode(QLineEdit::Password);
+    // Qt draws a bullet for a password by default; this window shows "*".
+    Text2->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+
+    auto* command1 = new QPushButton(QStringLiteral("Sign In"), this);
+    command1->setObjectName(QStringLiteral("Command1"));
+    command1->setGeometry(272, 232, 97, 25);
+    command1->setDefault(true);
+    connect(command1, &QPushButton::clicked, this, &SignInWindow::Command1_Click);
+    connect(Text1, &QLineEdit::returnPressed, command1, &QPushButton::click);
+    connect(Text2, &QLineEdit::returnPressed, command1, &QPushButton::click);
+
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w != Text1 && w != Text2 && w != command1)
+            w->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(Text1, Text2);
+    setTabOrder(Text2, command1);
+
+    Form_Load();
+}
+
+void SignInWindow::Form_Load()
+{
+    Text1->setText(AccountStore::get(QStringLiteral("Usrname"), Text1->text()));
+    Text2->setText(AccountStore::get(QStringLiteral("Psswrd"), Text2->text()));
+}
+
+void SignInWindow::Command1_Click()
+{
+    const QString caption = QStringLiteral("Please Enter...");
+    if (Text1->text().isEmpty()) {
+        Dialogs::show(this, QStringLiteral("Please Enter an Email Address"), Dialogs::Buttons::Ok,
+                      Dialogs::Icon::Information, caption);
+        return;
+    }
+    if (Text2->text().isEmpty()) {
+        Dialogs::show(this, QStringLiteral("Please Enter a Password"), Dialogs::Buttons::Ok,
+                      Dialogs::Icon::Information, caption);
+        return;
+    }
+    const Layout layout = screenWidthTwips() <= 800 ? Layout::Compact : Layout::Full;
+
+    MainWindow* main = MainWindow::obtain(layout);
+    main->setHandOver(Text1->text(), Text2->text());
+    AccountStore::save(QStringLiteral("Usrname"), Text1->text());
+    AccountStore::save(QStringLiteral("Psswrd"), Text2->text());
+    handedOver = true;
+    close();
+    main->show();
+}
+
+void SignInWindow::Label6_Click()
+{
+    OpenLink(Links::kRegistration, QStringLiteral("Open"), QString(), QString(), 0);
+}
+
+void SignInWindow::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    deleteLater();
+    // Closed before signing in, it was the only window: the program ends.
+    if (!handedOver)
+        QCoreApplication::quit();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+class QLineEdit;
+
+// frmSignIn: the start-up window that takes the second account.
+class SignInWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit SignInWindow(QWidget* parent = nullptr);
+
+    // The primary screen's width in twips (1/1440 inch); tests replace it.
+    static std::function<double()> screenWidthTwips;
+
+    void Form_Load();
+    void Command1_Click();
+    void Label6_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    bool handedOver = false;
+};

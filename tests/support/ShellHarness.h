@@ -1,0 +1,88 @@
+#pragma once
+
+#include "messenger/Messenger.h"
+#include "shell/Dialogs.h"
+
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+
+// A messenger client the tests steer and watch.
+class FakeMessenger : public Messenger {
+public:
+    int status = 2;
+    std::optional<QString> signinName = QStringLiteral("me@example.com");
+    ClientResult answer; // what every action returns
+    QStringList calls;   // "InstantMessage:addr", ...
+    int statusReads = 0;
+
+    int MyStatus() override
+    {
+        ++statusReads;
+        return status;
+    }
+    std::optional<QString> MySigninName() override { return signinName; }
+    ClientResult InstantMessage(const QString& c) override { return record("InstantMessage", c); }
+    ClientResult StartVoice(const QString& c) override { return record("StartVoice", c); }
+    ClientResult SendMail(const QString& c) override { return record("SendMail", c); }
+    ClientResult ViewProfile(const QString& c) override { return record("ViewProfile", c); }
+
+private:
+    ClientResult record(const char* what, const QString& c)
+    {
+        calls << QStringLiteral("%1:%2").arg(QLatin1String(what), c);
+        return answer;
+    }
+};
+
+// Answers message boxes in place of the user and keeps what they said.
+class DialogScript {
+public:
+    DialogScript()
+    {
+        Dialogs::setResponder([this](const Dialogs::Request& r) {
+            shown.push_back(r);
+            if (onShow)
+                onShow(r);
+            if (answers.empty())
+                return r.buttons == Dialogs::Buttons::YesNo ? Dialogs::Answer::No : Dialogs::Answer::Ok;
+            const Dialogs::Answer a = answers.front();
+            answers.pop_front();
+            return a;
+        });
+    }
+    ~DialogScript() { Dialogs::setResponder({}); }
+
+    QStringList prompts() const
+    {
+        QStringList out;
+        for (const auto& r : shown)
+            out << r.prompt;
+        return out;
+    }
+
+    std::deque<Dialogs::Answer> answers;
+    std::vector<Dialogs::Request> shown;
+    std::function<void(const Dialogs::Request&)> onShow;
+};
+
+// Everything a shell test needs set aside for it: a temporary program folder
+// with data/, a private settings store, a fake client, answered dialogs and an
+// observed program end.
+class ShellHarness {
+public:
+    explicit ShellHarness(bool withDataFolder = true);
+    ~ShellHarness();
+
+    QString dataDir() const { return dir.path() + QStringLiteral("/data"); }
+    QString contactFile() const { return dataDir() + QStringLiteral("/database.dat"); }
+    void writeContactFile(const QByteArray& bytes) const;
+    QByteArray contactFileBytes() const;
+
+    QTemporaryDir dir;
+    FakeMessenger* messenger; // owned by the program-wide slot
+    DialogScript dialogs;
+    int programEnds = 0;
+    QStringList openedLinks;
+};

@@ -1,0 +1,161 @@
+#include "shell/AccountStore.h"
+#include "shell/MainWindow.h"
+#include "shell/SignInWindow.h"
+#include "tests/support/ShellHarness.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+class SignInTest : public QObject {
+    Q_OBJECT
+
+    static QLineEdit* field(SignInWindow& w, const char* name) { return w.findChild<QLineEdit*>(name); }
+    static void fill(SignInWindow& w, const QString& mail, const QString& password)
+    {
+        field(w, "Text1")->setText(mail);
+        field(w, "Text2")->setText(password);
+    }
+
+private slots:
+    void init() { SignInWindow::screenWidthTwips = [] { return 19200.0; }; }
+
+    void firstStartHasEmptyFields()
+    {
+        ShellHarness h;
+        SignInWindow w;
+        QCOMPARE(w.windowTitle(), QString("Please Sign In"));
+        QVERIFY(field(w, "Text1")->text().isEmpty());
+        QVERIFY(field(w, "Text2")->text().isEmpty());
+        QCOMPARE(field(w, "Text2")->echoMode(), QLineEdit::Password);
+    }
+
+    void refusesEmptyFieldsEmailFirst_data()
+    {
+        QTest::addColumn<QString>("mail");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("both empty") << "" << "" << "Please Enter an Email Address";
+        QTest::newRow("no mail") << "" << "pw" << "Please Enter an Email Address";
+        QTest::newRow("no password") << "a@b" << "" << "Please Enter a Password";
+    }
+    void refusesEmptyFieldsEmailFirst()
+    {
+        QFETCH(QString, mail);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        ShellHarness h;
+        SignInWindow w;
+        w.show();
+        fill(w, mail, password);
+        w.Command1_Click();
+
+        QCOMPARE(h.dialogs.prompts(), QStringList{message});
+        QCOMPARE(h.dialogs.shown[0].caption, QString("Please Enter..."));
+        QCOMPARE(h.dialogs.shown[0].icon, Dialogs::Icon::Information);
+        QVERIFY(!MainWindow::existing());
+        QVERIFY(w.isVisible());
+        QCOMPARE(field(w, "Text1")->text(), mail); // typed values stay in the fields only
+        QVERIFY(!QFileInfo::exists(AccountStore::filePath()));
+    }
+
+    void accountIsRememberedForTheNextStartOwnerOnly()
+    {
+        ShellHarness h;
+        {
+            auto* w = new SignInWindow;
+            fill(*w, "  ", "s3cret pw"); // blanks are an address too
+            w->Command1_Click();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        MainWindow* main = MainWindow::existing();
+        QVERIFY(main);
+        QVERIFY(main->isVisible());
+        QCOMPARE(main->findChild<QLineEdit*>("txtsigninn")->text(), QString("  "));
+        QCOMPARE(main->findChild<QLineEdit*>("txtsigninp")->text(), QString("s3cret pw"));
+
+        QFile ini(AccountStore::filePath());
+        QCOMPARE(ini.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                 QFile::Permissions());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray text = ini.readAll();
+        QVERIFY2(text.contains("[SignIn]") && text.contains("Psswrd=s3cret pw"), text.constData());
+
+        SignInWindow again;
+        QCOMPARE(field(again, "Text1")->text(), QString("  "));
+        QCOMPARE(field(again, "Text2")->text(), QString("s3cret pw"));
+    }
+
+    void layoutFollowsScreenWidthInTwips_data()
+    {
+        QTest::addColumn<double>("twips");
+        QTest::addColumn<QString>("form");
+        QTest::newRow("800") << 800.0 << "frmMain2";
+        QTest::newRow("801") << 801.0 << "frmMain";
+        QTest::newRow("800 px at 96 dpi") << 12000.0 << "frmMain";
+    }
+    void layoutFollowsScreenWidthInTwips()
+    {
+        QFETCH(double, twips);
+        QFETCH(QString, form);
+        ShellHarness h;
+        SignInWindow::screenWidthTwips = [twips] { return twips; };
+        auto* w = new SignInWindow;
+        fill(*w, "a@b", "pw");
+        w->Command1_Click();
+        QVERIFY(MainWindow::existing());
+        QCOMPARE(MainWindow::existing()->objectName(), form);
+        QCOMPARE(MainWindow::existing()->windowTitle(), QString("Velmora"));
+    }
+
+    void loadStepRunsBeforeTheHandOver()
+    {
+        ShellHarness h;
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        auto* w = new SignInWindow;
+        fill(*w, "a@b", "pw");
+        QString handOverSeen = "unset";
+        bool signInVisible = false, mainVisible = true, stored = true;
+        h.dialogs.onShow = [&](const Dialogs::Request& r) {
+            if (!r.prompt.startsWith("MSN Is currently not connected."))
+                return;
+            handOverSeen = MainWindow::existing()->findChild<QLineEdit*>("txtsigninn")->text();
+            signInVisible = w->isVisible();
+            mainVisible = MainWindow::existing()->isVisible();
+            stored = QFileInfo::exists(AccountStore::filePath());
+        };
+        w->show();
+        w->Command1_Click();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"MSN Is currently not connected.\r\nPlease connect to MSN"});
+        QCOMPARE(h.dialogs.shown[0].caption, QString("Tavlo"));
+        QCOMPARE(handOverSeen, QString());
+        QVERIFY(signInVisible);
+        QVERIFY(!mainVisible);
+        QVERIFY(!stored);
+        QVERIFY(MainWindow::existing()->isVisible());
+    }
+
+    void registrationLinkOpensThroughTheDesktop()
+    {
+        ShellHarness h;
+        SignInWindow w;
+        w.Label6_Click();
+        w.Label6_Click();
+        QCOMPARE(h.openedLinks.size(), 2);
+        QVERIFY(h.openedLinks[0].startsWith("https://"));
+        QVERIFY(w.findChild<QPushButton*>("Command1"));
+    }
+
+    void keyboardOrderIsMailPasswordButton()
+    {
+        ShellHarness h;
+        SignInWindow w;
+        QCOMPARE(field(w, "Text1")->nextInFocusChain(), field(w, "Text2"));
+        QWidget* afterPassword = field(w, "Text2")->nextInFocusChain();
+        QCOMPARE(afterPassword->objectName(), QString("Command1"));
+    }
+};
+
+QTEST_MAIN(SignInTest)
+#include "test_signin.moc"
