@@ -21,6 +21,7 @@ QLabel* aboutLabel(QWidget* parent, const char* name, const QString& text, const
 
 AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
 {
+    Look::ensureResources();
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Velmora v2.6"));
     setModal(true);

@@ -10,6 +10,7 @@
 
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
 {
+    Look::ensureResources();
     setObjectName(QStringLiteral("frmHelp"));
     setWindowTitle(QStringLiteral("Help for Velmora"));
     setModal(true);

@@ -4,7 +4,17 @@
 #include <QFontDatabase>
 #include <QWidget>
 
+// The pictures live in a resource of the static core library, which the
+// linker keeps only when something asks for it.
+static void initAssets() { Q_INIT_RESOURCE(assets); }
+
 namespace Look {
+
+void ensureResources()
+{
+    static const bool done = (initAssets(), true);
+    Q_UNUSED(done);
+}
 
 void installFonts()
 {

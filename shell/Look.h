@@ -15,6 +15,9 @@ inline const QColor kEntryFieldBack{71, 87, 143};
 // on the dark blue entry fields alike.
 inline const QColor kInactiveCaption{128, 128, 128};
 
+// Makes the program's pictures available as ":/name.png".
+void ensureResources();
+
 // Loads the look-alike fonts and maps the window fonts onto what is installed.
 void installFonts();
 

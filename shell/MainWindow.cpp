@@ -112,6 +112,7 @@ void MainWindow::destroyInstance()
 
 MainWindow::MainWindow(Layout layout) : spec(mainLayout(layout))
 {
+    Look::ensureResources();
     setObjectName(QLatin1String(spec.formName));
     setWindowTitle(QStringLiteral("Velmora"));
     if (spec.ownIcon)

@@ -36,6 +36,7 @@ QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, cons
 
 SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent)
 {
+    Look::ensureResources();
     setObjectName(QStringLiteral("frmSignIn"));
     setWindowTitle(QStringLiteral("Please Sign In"));
     setFixedSize(397, 316);
