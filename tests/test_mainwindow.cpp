@@ -1,0 +1,745 @@
+#include "contacts/ContactFile.h"
+#include "contacts/ContactStore.h"
+#include "session/ServiceSession.h"
+#include "shell/MainWindow.h"
+#include "tests/support/ShellHarness.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QTreeView>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(Layout)
+
+namespace {
+
+template <class T = QWidget> T* child(MainWindow* w, const char* name)
+{
+    T* c = w->findChild<T*>(QLatin1String(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+QAction* action(MainWindow* w, const char* name)
+{
+    for (QAction* a : w->findChildren<QAction*>(QLatin1String(name)))
+        return a;
+    qFatal("no menu item %s", name);
+}
+
+QStringList column(MainWindow* w, const char* list)
+{
+    QStringList out;
+    auto* model = child<QTreeView>(w, list)->model();
+    for (int r = 0; r < model->rowCount(); ++r)
+        out << model->index(r, 0).data().toString();
+    return out;
+}
+
+void select(MainWindow* w, int row)
+{
+    auto* v = child<QTreeView>(w, "lvEmail");
+    v->selectionModel()->select(v->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+}
+
+void addLayoutRows()
+{
+    QTest::addColumn<Layout>("layout");
+    QTest::newRow("full") << Layout::Full;
+    QTest::newRow("compact") << Layout::Compact;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    MainWindow* open(ShellHarness& h, Layout layout, bool show = true)
+    {
+        Q_UNUSED(h);
+        MainWindow* w = MainWindow::obtain(layout);
+        if (show)
+            w->show();
+        return w;
+    }
+
+    // Runs a contact through the entry panel, answering Yes.
+    void add(ShellHarness& h, MainWindow* w, const QString& name, const QString& email)
+    {
+        w->lblAdd_Click();
+        child<QLineEdit>(w, "txtName")->setText(name);
+        child<QLineEdit>(w, "txtEmail")->setText(email);
+        h.dialogs.answers.push_back(Dialogs::Answer::Yes);
+        w->cmdAdd_Click();
+    }
+
+private slots:
+    void init() { qputenv("VELMORA_DISPATCH_SERVER", "127.0.0.1:9"); }
+
+    void layoutsComeFromTheirTable_data() { addLayoutRows(); }
+    void layoutsComeFromTheirTable()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow* w = open(h, layout, false);
+        const bool full = layout == Layout::Full;
+
+        QCOMPARE(w->windowTitle(), QString("Velmora"));
+        QCOMPARE(w->centralWidget()->size(), full ? QSize(396, 446) : QSize(396, 316));
+        QCOMPARE(child(w, "lvName")->geometry(), full ? QRect(48, 72, 161, 305) : QRect(56, 64, 161, 193));
+        QCOMPARE(child(w, "lvEmail")->geometry(), full ? QRect(208, 72, 169, 305) : QRect(216, 64, 161, 193));
+        QCOMPARE(child(w, "Label1")->geometry(), full ? QRect(221, 24, 89, 13) : QRect(264, 24, 89, 13));
+        QCOMPARE(child(w, "pb1")->geometry(), full ? QRect(56, 392, 321, 17) : QRect(56, 264, 321, 17));
+        QCOMPARE(child(w, "lblAdd")->geometry(), full ? QRect(48, 416, 97, 25) : QRect(48, 288, 97, 25));
+        QCOMPARE(child<QLabel>(w, "Label1")->text(), full ? QString("MSN    (Offline)") : QString("MSN    (Online)"));
+        QCOMPARE(child<QLabel>(w, "Label1")->font().family(), full ? QString("Verdana") : QString("Tahoma"));
+        QCOMPARE(child<QLabel>(w, "Label2")->text(), QString("My Status: "));
+        QCOMPARE(child<QLineEdit>(w, "txtName")->text(), QString("John Doe"));
+        QCOMPARE(child<QPushButton>(w, "cmdAdd")->text(), QString("Add Contact"));
+        QCOMPARE(child(w, "lblAdd")->toolTip(), QString("Click Here to Add Contacts"));
+        QCOMPARE(child(w, "Image4")->toolTip(), QString("Close Contact Addition"));
+        QCOMPARE(child<QTreeView>(w, "lvName")->model()->headerData(0, Qt::Horizontal).toString(), QString("Name:"));
+        QCOMPARE(child<QTreeView>(w, "lvEmail")->model()->headerData(0, Qt::Horizontal).toString(),
+                 QString("E-Mail:"));
+
+        // What exists in one layout only
+        QCOMPARE(bool(w->findChild<QLabel*>("Label6")), full);
+        QCOMPARE(bool(w->findChild<QTimer*>("Timer3")), full);
+        QCOMPARE(bool(w->findChild<QLabel*>("Image5")), !full);
+        QVERIFY(w->findChild<QLineEdit*>(full ? "txtsigninn" : "txtsigninu"));
+        QVERIFY(w->findChild<QLineEdit*>(full ? "txtsigninp" : "txtsigninw"));
+        QVERIFY(!child(w, full ? "txtsigninn" : "txtsigninu")->isVisibleTo(w));
+
+        // Backgrounds swap names between the layouts
+        QCOMPARE(child(w, "Image1")->isVisibleTo(w), full);
+        QCOMPARE(child(w, "Image2")->isVisibleTo(w), !full);
+        QCOMPARE(child(w, "Image1")->size(), full ? QSize(397, 447) : QSize(397, 318));
+
+        QCOMPARE(child<QTimer>(w, "Timer1")->interval(), full ? 100 : 10);
+        QCOMPARE(child<QTimer>(w, "tpb")->interval(), 100);
+        QCOMPARE(child<QTimer>(w, "tpb1")->interval(), full ? 100 : 50);
+        QVERIFY(child<QTimer>(w, "Timer1")->isActive());
+        QVERIFY(!child<QTimer>(w, "tpb")->isActive());
+        QVERIFY(!child(w, "pb1")->isVisibleTo(w));
+        QCOMPARE(child<QProgressBar>(w, "pb1")->value(), 0);
+        QCOMPARE(w->windowIcon().isNull(), !full);
+    }
+
+    void stackingAndFocusOrder()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        QWidget* next = child(w, "lvName")->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisibleTo(w))
+            next = next->nextInFocusChain();
+        QCOMPARE(next, child(w, "lvEmail"));
+        // While the open-panel background shows, it covers the hot spot.
+        w->lblAdd_Click();
+        const QPoint spot = child(w, "lblAdd")->geometry().center();
+        QCOMPARE(w->centralWidget()->childAt(spot), child(w, "Image2"));
+        w->Image4_Click();
+        QCOMPARE(w->centralWidget()->childAt(spot), child(w, "lblAdd"));
+    }
+
+    void offlineClientGetsTheMessageAndNoConnection()
+    {
+        ShellHarness h;
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.writeContactFile(encodeRecord("A", "a@x"));
+        MainWindow* w = open(h, Layout::Full);
+        QCOMPARE(h.dialogs.prompts(), QStringList{"MSN Is currently not connected.\r\nPlease connect to MSN"});
+        QCOMPARE(h.dialogs.shown[0].icon, Dialogs::Icon::None);
+        QCOMPARE(w->session()->wsConnect()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(column(w, "lvEmail"), QStringList{"a@x"});
+        QVERIFY(!action(w, "mnuOpen")->isEnabled());
+    }
+
+    void onlineClientStartsTheSession()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Compact);
+        QVERIFY(h.dialogs.shown.empty());
+        QCOMPARE(w->session()->TrID(), 1);
+        QVERIFY(w->session()->wsConnect()->state() != QAbstractSocket::UnconnectedState ||
+                child<QLabel>(w, "Label1")->text() != QString("MSN    (Online)"));
+    }
+
+    void statusLineFollowsTheClientUntilStopped()
+    {
+        ShellHarness h;
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        MainWindow* w = open(h, Layout::Full);
+        w->Timer1_Timer();
+        QCOMPARE(child<QLabel>(w, "Label1")->text(), QString("MSN  (Offline)"));
+        h.messenger->status = 2;
+        w->Timer1_Timer();
+        QCOMPARE(child<QLabel>(w, "Label1")->text(), QString("Signing You In..."));
+    }
+
+    // ---- menus -------------------------------------------------------------
+
+    void menuTreeOfBothLayouts_data() { addLayoutRows(); }
+    void menuTreeOfBothLayouts()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow* w = open(h, layout, false);
+        const bool full = layout == Layout::Full;
+
+        auto items = [](QMenu* m) {
+            QStringList out;
+            for (QAction* a : m->actions())
+                out << (a->isSeparator() ? "-" + a->objectName()
+                                         : a->objectName() + "|" + a->text() + "|" + a->shortcut().toString());
+            return out;
+        };
+        QCOMPARE(items(child<QMenu>(w, "mnuFile")),
+                 (QStringList{"mnuSave|&Save|Ctrl+S", "mnuOpen|&Open|Ctrl+O", full ? "-sep4" : "-sep3",
+                              "mnuStats|Check User Status|F2", full ? "-sep5" : "-sep4",
+                              full ? "mnuSysTray|&Hide In SysTray|F7" : "mnuSysTray|&Hide to SysTray|F3",
+                              full ? "-sep1" : "-mnuSep", "mnuExit|E&xit|"}));
+        QCOMPARE(items(child<QMenu>(w, "mnuHelp")),
+                 (QStringList{"mnuHelp1|&Help|F1", "-mnuSep2", "mnuAbout|&About|"}));
+        auto* contact = child<QMenu>(w, full ? "gfg" : "fd");
+        QCOMPARE(contact->title(), full ? QString("g") : QString("gfd"));
+        QCOMPARE(items(contact),
+                 (QStringList{full ? "mnuConvo|&Start A Conversation|" : "mnuConvo|&Start Conversation|", "-sep7",
+                              full ? "mnStats|&Check User Status|" : "mnStats|&View User Status|", "-sep10",
+                              full ? "mView|&View|" : "mnView|&View|"}));
+        QCOMPARE(items(child<QMenu>(w, full ? "mView" : "mnView")),
+                 (QStringList{"mnuProfile|&View Profile|", full ? "-sep6" : "-sep8",
+                              full ? "mnuVConvo|&Start A Voice Conversation|" : "mnuVConvo|&Start Voice Conversation|",
+                              full ? "-sep8" : "-sep9", "mnuEmail|&Send an Email|"}));
+
+        QStringList onBar;
+        for (QAction* a : w->menuBar()->actions())
+            if (a->isVisible())
+                onBar << a->text();
+        QCOMPARE(onBar, (QStringList{"&File", "&Help"}));
+        QVERIFY(!action(w, "mnuOpen")->isEnabled());
+        for (QAction* a : w->findChildren<QAction*>())
+            // A hidden action reads as disabled; the contact menu's top item is hidden on purpose.
+            if (a->objectName() != "mnuOpen" && a != contact->menuAction())
+                QVERIFY2(a->isEnabled() && !a->isChecked(), qPrintable(a->objectName()));
+        QCOMPARE(child<QMenu>(w, "mnuFile")->font().family(), QString("Tahoma"));
+        QCOMPARE(child<QMenu>(w, "mnuFile")->font().pointSizeF(), 8.25);
+    }
+
+    void shortcutsReachTheirCommands()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(w, Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(h.dialogs.shown.empty()); // Open is disabled: nothing happens
+        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(child(w, "pb1")->isVisible());
+        QVERIFY(child<QTimer>(w, "tpb")->isActive());
+    }
+
+    void contactMenuPopsUpOnEveryClick()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        auto* menu = child<QMenu>(w, "gfg");
+        QVERIFY(!menu->isVisible());
+        // An empty list, a click on its empty area
+        QTest::mouseClick(child<QTreeView>(w, "lvEmail")->viewport(), Qt::LeftButton, {}, QPoint(20, 100));
+        QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 3000);
+        menu->hide();
+    }
+
+    void doubleClickIsNotTakenForAClick()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("B", "b@x"));
+        MainWindow* w = open(h, Layout::Full);
+        select(w, 0);
+        auto* viewport = child<QTreeView>(w, "lvEmail")->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(10, 5));
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(10, 5));
+        QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:b@x"});
+        QTest::qWait(QApplication::doubleClickInterval() + 100);
+        QVERIFY(!child<QMenu>(w, "gfg")->isVisible());
+    }
+
+    // ---- tray ----------------------------------------------------------------
+
+    void hidesToTheTrayAndComesBack_data() { addLayoutRows(); }
+    void hidesToTheTrayAndComesBack()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow::trayAvailable = [] { return true; };
+        MainWindow* w = open(h, layout);
+        auto* tray = w->findChild<QSystemTrayIcon*>("cSysTray2");
+        QVERIFY(!tray->isVisible());
+        w->mnuSysTray_Click();
+        QVERIFY(!w->isVisible());
+        QVERIFY(tray->isVisible());
+        QCOMPARE(tray->toolTip(), QString("Velmora v2.6"));
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(w->isVisible());
+        QVERIFY(!tray->isVisible());
+        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    }
+
+    void withoutATrayTheWindowIsMinimisedNotLost()
+    {
+        ShellHarness h;
+        MainWindow::trayAvailable = [] { return false; };
+        MainWindow* w = open(h, Layout::Full);
+        w->mnuSysTray_Click();
+        QVERIFY(w->isVisible());
+        QVERIFY(w->isMinimized());
+        QVERIFY(!w->findChild<QSystemTrayIcon*>("cSysTray2")->isVisible());
+        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    }
+
+    // ---- save progress ---------------------------------------------------------
+
+    void saveRunTakes101TicksThenOneOnceFull()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        auto* bar = child<QProgressBar>(w, "pb1");
+        auto* tpb = child<QTimer>(w, "tpb");
+        w->mnuSave_Click();
+        tpb->stop(); // driven tick by tick below
+        QVERIFY(QFile::exists(h.contactFile())); // the file work came first
+        for (int i = 1; i <= 100; ++i) {
+            w->tpb_Timer();
+            QCOMPARE(bar->value(), i);
+        }
+        QVERIFY(h.dialogs.shown.empty());
+        tpb->start();
+        w->tpb_Timer();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"Save Complete"});
+        QCOMPARE(h.dialogs.shown[0].caption, QString("Complete"));
+        QVERIFY(!tpb->isActive());
+        QVERIFY(!bar->isVisible());
+
+        w->mnuSave_Click(); // the bar is never set back
+        QCOMPARE(bar->value(), 100);
+        w->tpb_Timer();
+        QCOMPARE(h.dialogs.prompts().size(), 2);
+        QCOMPARE(h.programEnds, 0);
+    }
+
+    void bothRunsShareTheBarAndEachReportsOnce()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Compact);
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        w->mnuSave_Click();
+        auto* tpb = child<QTimer>(w, "tpb");
+        auto* tpb1 = child<QTimer>(w, "tpb1");
+        QVERIFY(tpb->isActive() && tpb1->isActive());
+        tpb->stop();
+        tpb1->stop();
+        for (int i = 0; i < 50; ++i) {
+            w->tpb_Timer();
+            w->tpb1_Timer();
+        }
+        QCOMPARE(child<QProgressBar>(w, "pb1")->value(), 100);
+        int endsAtMessage = -1;
+        h.dialogs.onShow = [&](const Dialogs::Request&) { endsAtMessage = h.programEnds; };
+        w->tpb_Timer();
+        QCOMPARE(h.dialogs.prompts().count("Save Complete"), 1);
+        QCOMPARE(h.programEnds, 0);
+        w->tpb1_Timer();
+        QCOMPARE(h.dialogs.prompts().count("Save Complete"), 2);
+        QCOMPARE(endsAtMessage, 0); // the program ends only once the box is dismissed
+        QCOMPARE(h.programEnds, 1);
+        w->tpb_Timer();
+        w->tpb1_Timer();
+        QCOMPARE(child<QProgressBar>(w, "pb1")->value(), 100);
+    }
+
+    void failedSaveNeverReportsSaveComplete()
+    {
+        ShellHarness h(false); // no data folder
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "Ann", "ann@x");
+        h.dialogs.shown.clear();
+        w->mnuSave_Click();
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY(h.dialogs.shown[0].prompt.contains(h.contactFile()));
+        QVERIFY(!child<QTimer>(w, "tpb")->isActive());
+        QVERIFY(!child(w, "pb1")->isVisible());
+
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        QVERIFY(!child<QTimer>(w, "tpb1")->isActive());
+        QCOMPARE(h.programEnds, 0);
+        QVERIFY(!h.dialogs.prompts().contains("Save Complete"));
+
+        // Once the folder is back, the same contact is saved.
+        QDir(h.dir.path()).mkpath("data");
+        w->mnuSave_Click();
+        QCOMPARE(h.contactFileBytes(), encodeRecord("Ann", "ann@x"));
+    }
+
+    // ---- leaving -----------------------------------------------------------------
+
+    void exitAnsweredNoEndsWithoutWriting()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Old", "old@x"));
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "New", "new@x");
+        h.dialogs.shown.clear();
+        h.dialogs.answers = {Dialogs::Answer::No};
+        w->mnuExit_Click();
+        QCOMPARE(h.dialogs.prompts(),
+                 QStringList{"You will lose all your information of you don't save.\r\nDo You want to save your list?"});
+        QCOMPARE(h.dialogs.shown[0].caption, QString("Do you want to..."));
+        QCOMPARE(h.dialogs.shown[0].icon, Dialogs::Icon::Question);
+        QCOMPARE(h.programEnds, 1);
+        QCOMPARE(h.contactFileBytes(), encodeRecord("Old", "old@x"));
+    }
+
+    void closeBoxYesAppendsAndEndsWithoutAMessage()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "New", "new@x");
+        h.dialogs.shown.clear();
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        QVERIFY(w->close());
+        QCOMPARE(h.contactFileBytes(), encodeRecord("New", "new@x"));
+        QCOMPARE(h.dialogs.shown.size(), size_t(1)); // the prompt only, no "Save Complete"
+        QCOMPARE(h.programEnds, 1);
+    }
+
+    void closeDuringExitSaveAsksAgainAndSavesOnce()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "New", "new@x");
+        h.dialogs.shown.clear();
+        h.dialogs.answers = {Dialogs::Answer::Yes, Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        QVERIFY(child<QTimer>(w, "tpb1")->isActive());
+        QVERIFY(w->close());
+        QCOMPARE(h.dialogs.prompts().size(), 2);
+        QVERIFY(!h.dialogs.prompts().contains("Save Complete"));
+        QVERIFY(!child<QTimer>(w, "tpb1")->isActive());
+        QCOMPARE(h.contactFileBytes(), encodeRecord("New", "new@x"));
+    }
+
+    void closeBoxNoEndsAtOnce()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Compact);
+        add(h, w, "New", "new@x");
+        h.dialogs.answers = {Dialogs::Answer::No};
+        w->close();
+        QCOMPARE(h.programEnds, 1);
+        QVERIFY(!QFile::exists(h.contactFile()));
+    }
+
+    void closeWithAFailedSaveKeepsTheWindow()
+    {
+        ShellHarness h(false);
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "New", "new@x");
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        QVERIFY(!w->close());
+        QVERIFY(w->isVisible());
+        QCOMPARE(h.programEnds, 0);
+    }
+
+    // ---- contact list, file and entry panel -----------------------------------------
+
+    void listsShowTheFileInOrder()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x") + encodeRecord("Smith, Bob", "bob@x") +
+                           encodeRecord("Ann", "ann@x"));
+        MainWindow* w = open(h, Layout::Full);
+        QCOMPARE(column(w, "lvName"), (QStringList{"Ann", "Smith, Bob", "Ann"}));
+        QCOMPARE(column(w, "lvEmail"), (QStringList{"ann@x", "bob@x", "ann@x"}));
+        QCOMPARE(ContactCount, 3);
+        QCOMPARE(w->entryCount(), 3);
+        w->Timer3_Timer();
+        QCOMPARE(child<QLabel>(w, "Label6")->text(), QString("You have 3 enteries in your database."));
+        // The lists are not linked.
+        select(w, 1);
+        QVERIFY(!child<QTreeView>(w, "lvName")->selectionModel()->hasSelection());
+    }
+
+    void missingFileIsAnEmptyListMissingFolderIsTold()
+    {
+        {
+            ShellHarness h;
+            MainWindow* w = open(h, Layout::Full);
+            QApplication::processEvents();
+            QVERIFY(h.dialogs.shown.empty());
+            w->Timer3_Timer();
+            QCOMPARE(child<QLabel>(w, "Label6")->text(), QString("You have 0 enteries in your database."));
+        }
+        {
+            ShellHarness h(false);
+            MainWindow* w = MainWindow::obtain(Layout::Full);
+            QVERIFY(h.dialogs.shown.empty()); // not inside the load step
+            w->show();
+            QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
+            QVERIFY(h.dialogs.shown[0].prompt.contains("folder"));
+        }
+    }
+
+    void entryPanelOpensAndCloses_data() { addLayoutRows(); }
+    void entryPanelOpensAndCloses()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow* w = open(h, layout);
+        const bool full = layout == Layout::Full;
+        auto shown = [w](const char* n) { return child(w, n)->isVisibleTo(w); };
+
+        w->lblAdd_Click();
+        QCOMPARE(child(w, "lvName")->height(), full ? 217 : 84);
+        QCOMPARE(child(w, "lvEmail")->height(), full ? 217 : 84);
+        for (const char* n : {"Label3", "Label4", "txtName", "txtEmail", "cmdAdd", "Image4", "Image3"})
+            QVERIFY2(shown(n), n);
+        QVERIFY(!shown("Label5"));
+        QCOMPARE(shown("Image1"), !full);
+        QCOMPARE(shown("Image2"), full);
+        if (!full)
+            QVERIFY(shown("Image5"));
+        QVERIFY(child<QLineEdit>(w, "txtName")->text().isEmpty()); // the focus emptied it
+        QCOMPARE(child<QLineEdit>(w, "txtEmail")->text(), QString("someone@example.com"));
+        QCOMPARE(child(w, "txtName")->nextInFocusChain(), child(w, "txtEmail"));
+
+        child<QLineEdit>(w, "txtName")->setText("kept");
+        w->Image4_Click();
+        QCOMPARE(child(w, "lvName")->height(), full ? 305 : 193);
+        for (const char* n : {"Label3", "Label4", "txtName", "txtEmail", "cmdAdd", "Image4", "Image3"})
+            QVERIFY2(!shown(n), n);
+        QVERIFY(shown("Image1"));
+        QCOMPARE(shown("Image2"), !full);
+        if (!full)
+            QVERIFY(!shown("Image5"));
+        QCOMPARE(child<QLineEdit>(w, "txtName")->text(), QString("kept"));
+    }
+
+    void addingAContact_data() { addLayoutRows(); }
+    void addingAContact()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow* w = open(h, layout);
+        w->lblAdd_Click();
+        child<QLineEdit>(w, "txtName")->setText("Zoë, Q");
+        // the e-mail box never had the focus: its sample address is taken as typed
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->cmdAdd_Click();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"Zoë, Q: someone@example.com\r\nIs this correct?"});
+        QCOMPARE(h.dialogs.shown[0].caption, QString("Is this correct?"));
+        QCOMPARE(h.dialogs.shown[0].buttons, Dialogs::Buttons::YesNo);
+        QCOMPARE(column(w, "lvName"), QStringList{"Zoë, Q"});
+        QCOMPARE(column(w, "lvEmail"), QStringList{"someone@example.com"});
+        QCOMPARE(NewContactCount, 1);
+        QCOMPARE(w->entryCount(), 1);
+        QCOMPARE(ContactName[1], QString("Zoë, Q"));
+        QVERIFY(!child(w, "txtName")->isVisibleTo(w));
+
+        // Reopened: the name box empties, the address box still offers the last one.
+        w->lblAdd_Click();
+        QVERIFY(child<QLineEdit>(w, "txtName")->text().isEmpty());
+        QCOMPARE(child<QLineEdit>(w, "txtEmail")->text(), QString("someone@example.com"));
+    }
+
+    void addingIsRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("message");
+        const QString sorry = "Sorry, we cant add that email to your database.";
+        QTest::newRow("empty address") << "Ann" << "" << sorry;
+        QTest::newRow("own address") << "Me" << "me@example.com" << sorry;
+        QTest::newRow("quote in name") << "A \"nick\"" << "a@x" << "double quote";
+        QTest::newRow("line break in address") << "Ann" << "a@x\r\nb" << "double quote";
+    }
+    void addingIsRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, email);
+        QFETCH(QString, message);
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, name, email);
+        QCOMPARE(h.dialogs.shown.size(), size_t(2));
+        QVERIFY2(h.dialogs.shown[1].prompt.contains(message), qPrintable(h.dialogs.shown[1].prompt));
+        QCOMPARE(h.dialogs.shown[1].buttons, Dialogs::Buttons::Ok);
+        QCOMPARE(NewContactCount, 0);
+        QVERIFY(column(w, "lvEmail").isEmpty());
+        QVERIFY(child(w, "txtName")->isVisibleTo(w)); // the panel stays open, texts as they were
+        QCOMPARE(child<QLineEdit>(w, "txtName")->text(), name);
+        QCOMPARE(child<QLineEdit>(w, "txtEmail")->text(), email);
+    }
+
+    void ownAddressIsExactAndOptional()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "Me", "Me@Example.com"); // other letter case: not the user's own
+        QCOMPARE(NewContactCount, 1);
+        h.messenger->signinName.reset(); // a client that cannot tell
+        add(h, w, "Me", "me@example.com");
+        QCOMPARE(NewContactCount, 2);
+    }
+
+    void answeringNoEmptiesTheNameOnly()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        w->lblAdd_Click();
+        child<QLineEdit>(w, "txtName")->setText("Ann");
+        child<QLineEdit>(w, "txtEmail")->setText("ann@x");
+        h.dialogs.answers = {Dialogs::Answer::No};
+        w->cmdAdd_Click();
+        QVERIFY(child<QLineEdit>(w, "txtName")->text().isEmpty());
+        QCOMPARE(child<QLineEdit>(w, "txtEmail")->text(), QString("ann@x"));
+        QVERIFY(child(w, "cmdAdd")->isVisibleTo(w));
+        QCOMPARE(NewContactCount, 0);
+    }
+
+    void savesAppendEachContactOnce()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Old", "old@x"));
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "", "empty@x");
+        add(h, w, "Twin", "twin@x");
+        add(h, w, "Twin", "twin@x");
+        w->mnuSave_Click();
+        const QByteArray once = encodeRecord("Old", "old@x") + "\"\",\"empty@x\"\r\n" + encodeRecord("Twin", "twin@x") +
+                                encodeRecord("Twin", "twin@x");
+        QCOMPARE(h.contactFileBytes(), once);
+        QCOMPARE(column(w, "lvEmail").size(), 4);
+
+        w->mnuSave_Click(); // nothing new: nothing written
+        QCOMPARE(h.contactFileBytes(), once);
+        add(h, w, "Late", "late@x");
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->close();
+        QCOMPARE(h.contactFileBytes(), once + encodeRecord("Late", "late@x"));
+    }
+
+    // ---- status probe and contact actions ------------------------------------------------
+
+    void probeNeedsAContact()
+    {
+        ShellHarness h;
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        MainWindow* w = open(h, Layout::Full);
+        h.dialogs.shown.clear();
+        w->mnuStats_Click(); // an empty list: nothing at all
+        QVERIFY(h.dialogs.shown.empty());
+        QVERIFY(child<QTimer>(w, "Timer1")->isActive());
+        QCOMPARE(child<QLabel>(w, "Label2")->text(), QString("My Status: "));
+
+        add(h, w, "Ann", "ann@x");
+        h.dialogs.shown.clear();
+        w->mnStats_Click(); // rows but none selected: asked to select, nothing sent
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY(h.dialogs.shown[0].prompt.contains("select"));
+        QVERIFY(child<QTimer>(w, "Timer1")->isActive());
+
+        select(w, 0);
+        w->mnuStats_Click();
+        QCOMPARE(child<QLabel>(w, "Label2")->text(), QString("ann@x's Status: "));
+        QVERIFY(!child<QTimer>(w, "Timer1")->isActive());
+    }
+
+    void doubleClickRefusesOnlyTheExactOwnAddress()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Me", "me@example.com") + encodeRecord("Me too", "ME@example.com"));
+        MainWindow* w = open(h, Layout::Full);
+        select(w, 0);
+        w->lvEmail_DblClick();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"You cant send a msg to yourself."});
+        QCOMPARE(h.dialogs.shown[0].caption, QString("Tavlo"));
+        QVERIFY(h.messenger->calls.isEmpty());
+        select(w, 1);
+        w->lvEmail_DblClick();
+        QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:ME@example.com"});
+    }
+
+    void contactActionsWithTheClientOffline()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x"));
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        MainWindow* w = open(h, Layout::Compact);
+        h.dialogs.shown.clear();
+        // Nothing selected, and still nothing shown: the status is read first.
+        w->mnuConvo_Click();
+        w->mnuEmail_Click();
+        w->mnuProfile_Click();
+        QVERIFY(h.dialogs.shown.empty());
+        QVERIFY(h.messenger->calls.isEmpty());
+        select(w, 0);
+        w->mnuConvo_Click();
+        w->mnuEmail_Click();
+        w->mnuProfile_Click();
+        QVERIFY(h.messenger->calls.isEmpty());
+        w->mnuVConvo_Click();
+        w->lvEmail_DblClick();
+        QCOMPARE(h.messenger->calls, (QStringList{"StartVoice:ann@x", "InstantMessage:ann@x"}));
+    }
+
+    void contactActionsReachTheClient()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x"));
+        MainWindow* w = open(h, Layout::Full);
+        w->mnuConvo_Click(); // nothing selected
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY(h.messenger->calls.isEmpty());
+        select(w, 0);
+        w->mnuConvo_Click();
+        w->mnuEmail_Click();
+        w->mnuProfile_Click();
+        w->mnuVConvo_Click();
+        QCOMPARE(h.messenger->calls, (QStringList{"InstantMessage:ann@x", "SendMail:ann@x", "ViewProfile:ann@x",
+                                                  "StartVoice:ann@x"}));
+        h.messenger->answer = ClientResult::failure("The client said no.");
+        h.dialogs.shown.clear();
+        w->mnuProfile_Click();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"The client said no."});
+    }
+
+    void helpAndAboutAreModal()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        QStringList seen;
+        auto inspect = [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            QVERIFY(modal);
+            seen << modal->objectName() + "|" + modal->windowTitle();
+            modal->close();
+        };
+        QTimer::singleShot(0, this, inspect);
+        w->mnuHelp1_Click();
+        QTimer::singleShot(0, this, inspect);
+        w->mnuAbout_Click();
+        QCOMPARE(seen, (QStringList{"frmHelp|Help for Velmora", "frmAbout|About Velmora v2.6"}));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"
