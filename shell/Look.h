@@ -11,8 +11,10 @@ namespace Look {
 inline const QColor kDarkBlue{0, 0, 128};
 inline const QColor kGrey{128, 128, 128};
 inline const QColor kEntryFieldBack{71, 87, 143};
-// The classic colour of an inactive window caption: readable on white lists and
-// on the dark blue entry fields alike.
+// The light text of an inactive window caption, on the dark blue entry fields.
+inline const QColor kInactiveCaptionText{216, 228, 248};
+// On the white lists and the light panel that light text cannot be read; these
+// take the caption's own grey instead.
 inline const QColor kInactiveCaption{128, 128, 128};
 
 // Makes the program's pictures available as ":/name.png".

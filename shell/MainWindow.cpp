@@ -81,7 +81,7 @@ QLineEdit* entryField(QWidget* parent, const char* name, const QRect& r, const Q
     e->setFrame(false);
     QPalette p = e->palette();
     p.setColor(QPalette::Base, Look::kEntryFieldBack);
-    p.setColor(QPalette::Text, Look::kInactiveCaption);
+    p.setColor(QPalette::Text, Look::kInactiveCaptionText);
     e->setPalette(p);
     return e;
 }
