@@ -1,0 +1,136 @@
+// A save killed at a random moment: the file must hold the earlier records byte for byte, then
+// whole records of the batch only, and the next save must read back in full after whatever the
+// killed one left.
+//
+// VELMORA_CRASH_ROUNDS sets how many kills (default 20), VELMORA_CRASH_SEED replays a run.
+
+#include "contacts/ContactFile.h"
+#include "tests/support/ContactCrashBatch.h"
+#include "tests/support/ContactTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+#include <time.h>
+
+using Records = QList<ContactRecord>;
+using namespace contacttest;
+
+namespace {
+
+int envInt(const char* name, int fallback)
+{
+    bool ok = false;
+    const int v = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? v : fallback;
+}
+
+void sleepMicroseconds(qint64 us)
+{
+    timespec ts{time_t(us / 1'000'000), long(us % 1'000'000) * 1000};
+    while (::nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+bool startAppender(QProcess& p, const QString& path)
+{
+    p.setProgram(QStringLiteral(CONTACT_CRASH_APPENDER));
+    p.setArguments({path, QString::number(kCrashBatchSize)});
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start();
+    if (!p.waitForStarted(10'000))
+        return false;
+    while (!p.canReadLine()) {
+        if (!p.waitForReadyRead(10'000))
+            return false;
+    }
+    return p.readLine() == "ready\n";
+}
+
+} // namespace
+
+class ContactCrashTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void killedSaveLeavesOnlyWholeRecords();
+};
+
+void ContactCrashTest::killedSaveLeavesOnlyWholeRecords()
+{
+    const int rounds = envInt("VELMORA_CRASH_ROUNDS", 20);
+    const quint32 seed = quint32(envInt("VELMORA_CRASH_SEED", int(QRandomGenerator::global()->generate() >> 1)));
+    qInfo("rounds %d, seed %u (VELMORA_CRASH_SEED replays it)", rounds, seed);
+    QRandomGenerator rng(seed);
+
+    const Records batch = crashBatch(kCrashBatchSize);
+    const Records earlier{{"Ann", "ann@example.com"}, {"Bob, Jr.", "bob@example.com"}};
+    const ContactRecord later{"Cy", "cy@example.com"};
+    QTemporaryDir dir;
+
+    // One save left to finish tells how long a save takes here; kills are spread over that span,
+    // denser early on, where the writes are.
+    qint64 saveUs = 0;
+    {
+        const QString path = dir.filePath("whole.dat");
+        QProcess p;
+        QVERIFY(startAppender(p, path));
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(p.waitForFinished(60'000));
+        saveUs = qMax<qint64>(t.nsecsElapsed() / 1000, 100);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(parseContactRecords(readAll(path)).size(), kCrashBatchSize);
+    }
+
+    int untouched = 0, partial = 0, torn = 0, complete = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const QString path = dir.filePath(QStringLiteral("round%1.dat").arg(round));
+        QVERIFY(appendContactRecords(path, earlier).ok);
+        const QByteArray before = readAll(path);
+
+        QProcess p;
+        QVERIFY(startAppender(p, path));
+        const double lo = std::log(20.0), hi = std::log(double(saveUs) * 1.2);
+        sleepMicroseconds(qint64(std::exp(lo + (hi - lo) * rng.generateDouble())));
+        p.kill();
+        QVERIFY(p.waitForFinished(10'000));
+
+        const QByteArray after = readAll(path);
+        QVERIFY2(after.startsWith(before), qPrintable(QStringLiteral("round %1").arg(round)));
+        ParseStats stats;
+        const Records got = parseContactRecords(after, &stats);
+        QVERIFY(got.size() >= earlier.size());
+        const qsizetype saved = got.size() - earlier.size();
+        QVERIFY(saved <= batch.size());
+        QCOMPARE(got.mid(0, earlier.size()), earlier);
+        QVERIFY2(got.mid(earlier.size()) == batch.mid(0, saved),
+                 qPrintable(QStringLiteral("round %1: the batch did not survive as a prefix").arg(round)));
+        QVERIFY(stats.damagedLines <= 1);
+
+        untouched += after == before;
+        complete += saved == batch.size();
+        partial += saved > 0 && saved < batch.size();
+        torn += stats.damagedLines;
+
+        const SaveResult next = appendContactRecords(path, Records{later});
+        QVERIFY2(next.ok, qPrintable(next.error));
+        QVERIFY(readAll(path).startsWith(after));
+        ParseStats nextStats;
+        const Records all = parseContactRecords(readAll(path), &nextStats);
+        QVERIFY(all == earlier + batch.mid(0, saved) + Records{later});
+        QCOMPARE(nextStats.damagedLines, stats.damagedLines);
+        QFile::remove(path);
+    }
+    qInfo("save takes ~%lld us; of %d kills: %d before any write, %d part-way (%d cut inside a record), "
+          "%d after the last record",
+          saveUs, rounds, untouched, partial, torn, complete);
+}
+
+QTEST_GUILESS_MAIN(ContactCrashTest)
+#include "test_contactcrash.moc"

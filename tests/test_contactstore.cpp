@@ -1,0 +1,229 @@
+// The contact store and its list columns: what loading, adding and saving do to the filled and
+// counters, and what they leave in the file.
+
+#include "contacts/ContactListModel.h"
+#include "contacts/ContactStore.h"
+#include "tests/support/ContactTestSupport.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+using Records = QList<ContactRecord>;
+using namespace contacttest;
+
+namespace {
+
+QStringList shown(const Records& records)
+{
+    QStringList out;
+    for (const ContactRecord& r : records)
+        out << QStringLiteral("[%1] <%2>").arg(r.name, r.email);
+    return out;
+}
+
+Records fileRecords(const QString& path) { return parseContactRecords(readAll(path)); }
+
+ContactRecord contact(int i)
+{
+    return {QStringLiteral("Name %1").arg(i), QStringLiteral("c%1@example.com").arg(i)};
+}
+
+Records contacts(int from, int to)
+{
+    Records r;
+    for (int i = from; i <= to; ++i)
+        r.append(contact(i));
+    return r;
+}
+
+bool add(const ContactRecord& r) { return addContact(r.name, r.email); }
+
+} // namespace
+
+class ContactStoreTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { resetContactStore(); }
+    void cleanupTestCase() { resetContactStore(); }
+
+    void loadFillsSlotsInFileOrder();
+    void loadBeyondTheLastSlotReportsWhatWasLeftOut();
+    void addRefusesWhenEverySlotIsTaken();
+    void saveMarksWhatItWrote();
+    void addedContactsOverwriteLoadedSlotsButSaveOnlyAdded();
+    void failedSaveKeepsContactsForTheNextSave();
+    void saveCutShortCountsOnlyWhatReachedTheFile();
+    void listColumnAppendsRows();
+};
+
+void ContactStoreTest::loadFillsSlotsInFileOrder()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    const Records records = contacts(1, 3) + Records{contact(1)};
+    QVERIFY(appendContactRecords(path, records).ok);
+
+    QList<qint32> filled;
+    const LoadResult r = loadContactStore(path, [&](qint32 slot) { filled << slot; });
+    QCOMPARE(r.status, LoadStatus::Loaded);
+    QCOMPARE(r.leftOut, 0);
+    QCOMPARE(filled, (QList<qint32>{1, 2, 3, 4}));
+    QCOMPARE(ContactCount, 4);
+    QCOMPARE(NewContactCount, 0);
+    for (qint32 slot = 1; slot <= 4; ++slot) {
+        QCOMPARE(ContactName[slot], records[slot - 1].name);
+        QCOMPARE(ContactEmail[slot], records[slot - 1].email);
+    }
+    QVERIFY(ContactName[5].isEmpty());
+}
+
+void ContactStoreTest::loadBeyondTheLastSlotReportsWhatWasLeftOut()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(appendContactRecords(path, contacts(1, 5)).ok);
+    const QByteArray before = readAll(path);
+
+    // The load carries on from ContactCount, so two free filled stand in for a file of a million.
+    ContactCount = kContactSlots - 2;
+    QList<qint32> filled;
+    const LoadResult r = loadContactStore(path, [&](qint32 slot) { filled << slot; });
+    QCOMPARE(r.status, LoadStatus::Loaded);
+    QCOMPARE(r.stats.records, 5);
+    QCOMPARE(r.leftOut, 3);
+    QCOMPARE(filled, (QList<qint32>{kContactSlots - 1, kContactSlots}));
+    QCOMPARE(ContactCount, kContactSlots);
+    QCOMPARE(ContactName[kContactSlots], contact(2).name);
+    QCOMPARE(readAll(path), before);
+}
+
+void ContactStoreTest::addRefusesWhenEverySlotIsTaken()
+{
+    NewContactCount = kContactSlots - 1;
+    QVERIFY(add(contact(1)));
+    QCOMPARE(NewContactCount, kContactSlots);
+    QVERIFY(!add(contact(2)));
+    QCOMPARE(NewContactCount, kContactSlots);
+    QCOMPARE(ContactName[kContactSlots], contact(1).name);
+    QCOMPARE(ContactEmail[kContactSlots], contact(1).email);
+}
+
+void ContactStoreTest::saveMarksWhatItWrote()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+
+    QVERIFY(add(contact(1)));
+    QVERIFY(add(contact(2)));
+    SaveResult r = appendUnsavedContacts(path);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QCOMPARE(r.recordsWritten, 2);
+    QCOMPARE(SavedContactCount, 2);
+
+    // Saving again, as "Save" followed by leaving with Yes does, writes nothing twice.
+    r = appendUnsavedContacts(path);
+    QVERIFY(r.ok);
+    QCOMPARE(r.recordsWritten, 0);
+    QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 2)));
+
+    QVERIFY(add(contact(3)));
+    QVERIFY(appendUnsavedContacts(path).ok);
+    QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 3)));
+    QCOMPARE(NewContactCount, 3);
+    QCOMPARE(SavedContactCount, 3);
+}
+
+void ContactStoreTest::addedContactsOverwriteLoadedSlotsButSaveOnlyAdded()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(appendContactRecords(path, contacts(1, 3)).ok);
+    QVERIFY(loadContactStore(path, [](qint32) {}).status == LoadStatus::Loaded);
+
+    QVERIFY(add(contact(9)));
+    QCOMPARE(ContactName[1], contact(9).name);
+    QCOMPARE(ContactCount, 3);
+    QVERIFY(appendUnsavedContacts(path).ok);
+    QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 3) + Records{contact(9)}));
+}
+
+void ContactStoreTest::failedSaveKeepsContactsForTheNextSave()
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("data/database.dat");
+    QVERIFY(add(contact(1)));
+    QVERIFY(add(contact(2)));
+
+    const SaveResult failed = appendUnsavedContacts(missing);
+    QVERIFY(!failed.ok);
+    QVERIFY2(failed.error.contains(missing), qPrintable(failed.error));
+    QCOMPARE(SavedContactCount, 0);
+    QCOMPARE(NewContactCount, 2);
+
+    QVERIFY(QDir(dir.path()).mkdir("data"));
+    QVERIFY(appendUnsavedContacts(missing).ok);
+    QCOMPARE(shown(fileRecords(missing)), shown(contacts(1, 2)));
+}
+
+void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(add(contact(1)));
+    QVERIFY(add(contact(2)));
+    QVERIFY(add(contact(3)));
+    const qsizetype roomForOneAndAHalf =
+        encodeRecord(contact(1).name, contact(1).email).size() + encodeRecord(contact(2).name, contact(2).email).size() / 2;
+
+    // In a child: the first save runs into a file size limit, the limit is lifted, the user saves again.
+    rlimit original;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &original), 0);
+    const ChildSave r = saveInChild(
+        [&]() -> QString {
+            rlimit rl = original;
+            rl.rlim_cur = rlim_t(roomForOneAndAHalf);
+            return ::setrlimit(RLIMIT_FSIZE, &rl) == 0 ? QString() : QStringLiteral("setrlimit failed");
+        },
+        [&] {
+            const SaveResult first = appendUnsavedContacts(path);
+            if (first.ok || SavedContactCount != 1)
+                return SaveResult{false, QStringLiteral("first save: ok=%1 saved=%2").arg(first.ok).arg(SavedContactCount)};
+            ::setrlimit(RLIMIT_FSIZE, &original);
+            return appendUnsavedContacts(path);
+        });
+    QVERIFY(!r.crashed);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QCOMPARE(r.recordsWritten, 2);
+
+    ParseStats stats;
+    QCOMPARE(shown(parseContactRecords(readAll(path), &stats)), shown(contacts(1, 3)));
+    QCOMPARE(stats.damagedLines, 1); // the cut copy of contact 2, never read as a contact
+}
+
+void ContactStoreTest::listColumnAppendsRows()
+{
+    ContactListModel model(QStringLiteral("E-Mail:"));
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("E-Mail:"));
+    QCOMPARE(model.rowCount(), 0);
+
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.append(QStringLiteral("a@example.com"));
+    model.appendMany({QStringLiteral("b@example.com"), QString(), QStringLiteral("a@example.com")});
+    model.appendMany({});
+
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(inserted.size(), 2);
+    QCOMPARE(inserted[1][1].toInt(), 1);
+    QCOMPARE(inserted[1][2].toInt(), 3);
+    QCOMPARE(model.text(1), QStringLiteral("b@example.com"));
+    QCOMPARE(model.data(model.index(3, 0)).toString(), QStringLiteral("a@example.com"));
+    QVERIFY(model.text(2).isEmpty());
+    QCOMPARE(model.rowCount(model.index(0, 0)), 0); // a flat list: rows have no children
+}
+
+QTEST_GUILESS_MAIN(ContactStoreTest)
+#include "test_contactstore.moc"
