@@ -1,0 +1,113 @@
+// A new user signs in, checks a contact with F2 and reads the answer, through
+// the real windows against a scripted service on 127.0.0.1.
+#include "contacts/ContactFile.h"
+#include "session/ServiceSession.h"
+#include "shell/MainWindow.h"
+#include "shell/SignInWindow.h"
+#include "tests/support/ScriptedMsnpServer.h"
+#include "tests/support/ShellHarness.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeView>
+#include <QtTest>
+
+using Lines = QList<QByteArray>;
+using Reply = ScriptedMsnpServer::Reply;
+
+namespace {
+constexpr int Patience = 5000;
+
+QByteArray trid(const Lines& f) { return f.value(1, "0"); }
+
+// One server that signs the account in on the first connection, without a
+// redirect, and hands out a switchboard that answers the call with callReply.
+void scriptService(ScriptedMsnpServer& service, ScriptedMsnpServer& switchboard, const QByteArray& callReply)
+{
+    service.on("VER", [](const Lines& f) { return Reply{"VER " + trid(f) + " MSNP5\r\n"}; });
+    service.on("INF", [](const Lines& f) { return Reply{"INF " + trid(f) + " MD5\r\n"}; });
+    service.on("USR", [](const Lines& f) {
+        if (f.value(3) == "I")
+            return Reply{"USR " + trid(f) + " MD5 S 1013928519.693957190\r\n"};
+        // MD5 of the challenge followed by "password"
+        return f.value(4) == "7f919fab309532df353c901430df36fa" ? Reply{"USR " + trid(f) + " OK a@b A\r\n"}
+                                                                  : Reply{"911 " + trid(f) + "\r\n"};
+    });
+    service.on("CHG", [](const Lines& f) { return Reply{"CHG " + trid(f) + " NLN 0\r\n"}; });
+    service.on("SYN", [](const Lines& f) { return Reply{"SYN " + trid(f) + " 1\r\nNLN NLN carol@x Carol\r\n"}; });
+    const QByteArray where = switchboard.address().toLatin1();
+    service.on("XFR", [where](const Lines& f) { return Reply{"XFR " + trid(f) + " SB " + where + " CKI 17.25\r\n"}; });
+    switchboard.on("USR", [](const Lines&) { return Reply{"USR 1 OK a@b A\r\n"}; });
+    switchboard.on("CAL", [callReply](const Lines&) { return Reply{callReply}; });
+}
+} // namespace
+
+class WindowSessionTest : public QObject {
+    Q_OBJECT
+
+    static MainWindow* signIn(const QString& password)
+    {
+        SignInWindow::screenWidthTwips = [] { return 19200.0; };
+        auto* w = new SignInWindow;
+        w->findChild<QLineEdit*>("Text1")->setText("a@b");
+        w->findChild<QLineEdit*>("Text2")->setText(password);
+        w->show();
+        w->Command1_Click();
+        return MainWindow::existing();
+    }
+
+private slots:
+    void cleanup() { qunsetenv("VELMORA_DISPATCH_SERVER"); }
+
+    void signsInAndChecksAContact_data()
+    {
+        QTest::addColumn<QByteArray>("callReply");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("ringing") << QByteArray("CAL 2 RINGING 11752013\r\n") << "Online";
+        QTest::newRow("not there") << QByteArray("217 2\r\n") << "Offline";
+    }
+    void signsInAndChecksAContact()
+    {
+        QFETCH(QByteArray, callReply);
+        QFETCH(QString, answer);
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Bob", "bob@x") + encodeRecord("Carol", "carol@x"));
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, callReply);
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+
+        MainWindow* w = signIn("password");
+        auto* label1 = w->findChild<QLabel*>("Label1");
+        QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString("MSN (Online)"), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
+        QCOMPARE(service.lines().value(2), QByteArray("USR 3 MD5 I a@b"));
+
+        auto* list = w->findChild<QTreeView*>("lvEmail");
+        list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(w, Qt::Key_F2);
+        QCOMPARE(w->findChild<QLabel*>("Label2")->text(), QString("carol@x's Status: "));
+        QTRY_COMPARE_WITH_TIMEOUT(label1->text(), answer, Patience);
+        QCOMPARE(service.lines().last(), QByteArray("XFR 5 SB"));
+        QCOMPARE(switchboard.linesOn(0).value(0), QByteArray("USR 1 a@b 17.25"));
+        QCOMPARE(switchboard.linesOn(0).value(1), QByteArray("CAL 2 carol@x"));
+        QVERIFY(!w->findChild<QTimer*>("Timer1")->isActive());
+    }
+
+    void aRefusedPasswordStaysOnScreen()
+    {
+        ShellHarness h;
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("wrong");
+        auto* label1 = w->findChild<QLabel*>("Label1");
+        QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString(SessionText::SignInRefused), Patience);
+        QTest::qWait(300); // Timer1 must not paint over it
+        QCOMPARE(label1->text(), QString(SessionText::SignInRefused));
+    }
+};
+
+QTEST_MAIN(WindowSessionTest)
+#include "test_windowsession.moc"
