@@ -60,7 +60,9 @@ ParseStats parse(QByteArrayView bytes, RecordFn fn, void* sink);
 } // namespace contactfile_detail
 
 // Calls sink(QString&& name, QString&& email) for every record, in file order.
-template <class Sink> ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink)
+template <class Sink>
+    requires std::is_invocable_v<Sink&, QString&&, QString&&>
+ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink)
 {
     using S = std::remove_reference_t<Sink>;
     return contactfile_detail::parse(
