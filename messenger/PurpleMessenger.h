@@ -3,8 +3,12 @@
 #include "messenger/Messenger.h"
 
 #include <QObject>
+#include <memory>
 
 // The libpurple client (Pidgin or Finch) on the session bus.
+//
+// The session bus is the one QtDBus opens on first use of QDBusConnection::sessionBus(),
+// from DBUS_SESSION_BUS_ADDRESS as it is at that moment, and keeps for the whole process.
 class PurpleMessenger : public QObject, public Messenger {
     Q_OBJECT
 public:
@@ -17,4 +21,11 @@ public:
     ClientResult StartVoice(const QString& contact) override;
     ClientResult SendMail(const QString& contact) override;
     ClientResult ViewProfile(const QString& contact) override;
+
+private slots:
+    void forgetStatus();
+
+private:
+    struct Client;
+    std::unique_ptr<Client> client;
 };
