@@ -1,0 +1,188 @@
+#include "messenger/PurpleMessenger.h"
+#include "shell/OpenLink.h"
+#include "tests/support/PurpleFixture.h"
+
+#include <QProcess>
+#include <QtTest>
+
+// Everything here runs against a real finch. The messenger under test lives for the whole
+// program, like the program's own, so its cached status has to follow every change.
+class PurpleTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PurpleFixture> purple;
+    std::unique_ptr<PurpleMessenger> messenger;
+
+    void online() {
+        QVERIFY2(purple->bringOnline(), qPrintable(purple->finchLog().right(2000)));
+        QTRY_VERIFY_WITH_TIMEOUT(messenger->MyStatus() != Messenger::MISTATUS_OFFLINE, 5000);
+    }
+    void offline() {
+        QVERIFY(purple->goOffline());
+        QTRY_COMPARE_WITH_TIMEOUT(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE, 5000);
+    }
+
+public slots:
+    void displayingUserinfo(int, const QString& who, int) { profilesShown << who; }
+
+public:
+    QStringList profilesShown;
+
+private slots:
+    void initTestCase() {
+        QString why;
+        if (!PurpleFixture::available(&why))
+            QSKIP(qPrintable(why));
+        purple = PurpleFixture::start(&why);
+        QVERIFY2(purple, qPrintable(why));
+        messenger = std::make_unique<PurpleMessenger>();
+    }
+
+    void cleanupTestCase() {
+        messenger.reset();
+        purple.reset();
+        setLinkOpener({});
+    }
+
+    void aSignedOutClientIsOfflineButKnowsItsAccount() {
+        offline();
+        QCOMPARE(messenger->MySigninName(), std::optional<QString>(QStringLiteral("fixtureme@127.0.0.1")));
+
+        const ClientResult im = messenger->InstantMessage(purple->buddy());
+        QVERIFY(!im.ok);
+        QVERIFY2(im.error.contains(purple->buddy()), qPrintable(im.error));
+        QCOMPARE(purple->imConversationNames(), QStringList());
+
+        const ClientResult profile = messenger->ViewProfile(purple->buddy());
+        QVERIFY(!profile.ok);
+        QVERIFY(!profile.error.isEmpty());
+    }
+
+    void statusFollowsSavedStatusAndConnection() {
+        QCOMPARE(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE);
+        online();
+        offline();
+        online();
+
+        // The account drops while the saved status still says available: that is offline too.
+        QString error;
+        purple->call(QStringLiteral("PurpleAccountDisconnect"), {purple->accountId()}, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE, 5000);
+        const int saved = purple->call(QStringLiteral("PurpleSavedstatusGetCurrent")).toInt();
+        QCOMPARE(purple->call(QStringLiteral("PurpleSavedstatusGetType"), {saved}).toInt(), 2);
+    }
+
+    // The window asks many times a second; the client hears from us only after a change.
+    void statusIsAskedOnlyAfterAChange() {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-monitor")).isEmpty())
+            QSKIP("dbus-monitor is not installed");
+        online();
+        // Signals finch sent so far reach the messenger before this answer does; the status
+        // they invalidated is then asked again now, not during the count.
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            QStringLiteral("im.pidgin.purple.PurpleService"),
+            QStringLiteral("/im/pidgin/purple/PurpleObject"),
+            QStringLiteral("im.pidgin.purple.PurpleInterface"), QStringLiteral("PurpleAccountsGetAll")));
+        QCoreApplication::processEvents();
+        QCOMPARE_NE(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE);
+
+        QProcess monitor;
+        monitor.start(QStringLiteral("dbus-monitor"),
+                      {QStringLiteral("--address"), purple->busAddress(),
+                       QStringLiteral("type='method_call',sender='%1'")
+                           .arg(QDBusConnection::sessionBus().baseService())});
+        QVERIFY(monitor.waitForStarted(5000));
+        QString seen;
+        const auto asked = [&](const QString& member) {
+            seen += QString::fromUtf8(monitor.readAllStandardOutput());
+            return seen.count(QStringLiteral("member=") + member);
+        };
+        // Until it shows a call of ours, a quiet monitor would prove nothing.
+        const auto ping = [](const QString& member) {
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                QStringLiteral("org.freedesktop.DBus"), member));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((ping(QStringLiteral("GetId")), asked(QStringLiteral("GetId")) > 0), 5000);
+
+        for (int tick = 0; tick < 200; ++tick) {
+            QCOMPARE_NE(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE);
+            QTest::qWait(2);
+        }
+        ping(QStringLiteral("ListNames")); // whatever we asked meanwhile shows before this
+        QTRY_COMPARE_WITH_TIMEOUT(asked(QStringLiteral("ListNames")), 1, 5000);
+        QCOMPARE(asked(QStringLiteral("PurpleSavedstatusGetCurrent")), 0);
+
+        QVERIFY(purple->goOffline());
+        QTRY_COMPARE_WITH_TIMEOUT(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(asked(QStringLiteral("PurpleSavedstatusGetCurrent")) > 0, 5000);
+
+        monitor.terminate();
+        if (!monitor.waitForFinished(3000))
+            monitor.kill();
+        monitor.waitForFinished(3000);
+    }
+
+    void instantMessageOpensAConversation() {
+        online();
+        purple->closeConversations();
+        const ClientResult result = messenger->InstantMessage(purple->buddy());
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
+    }
+
+    void voiceOverIrcIsReportedUnavailable() {
+        online();
+        const ClientResult result = messenger->StartVoice(purple->buddy());
+        QVERIFY(!result.ok);
+        QVERIFY2(result.error.contains(QLatin1String("voice")) && result.error.contains(purple->buddy()),
+                 qPrintable(result.error));
+        QVERIFY(purple->accountId() != 0); // finch is still there
+    }
+
+    void viewProfileAsksTheClient() {
+        online();
+        profilesShown.clear();
+        QVERIFY(purple->bus().connect(QStringLiteral("im.pidgin.purple.PurpleService"),
+                                      QStringLiteral("/im/pidgin/purple/PurpleObject"),
+                                      QStringLiteral("im.pidgin.purple.PurpleInterface"),
+                                      QStringLiteral("DisplayingUserinfo"), this,
+                                      SLOT(displayingUserinfo(int, QString, int))));
+        const ClientResult result = messenger->ViewProfile(purple->buddy());
+        QVERIFY2(result.ok, qPrintable(result.error));
+        // The server answers the WHOIS and finch shows what it got.
+        QTRY_COMPARE_WITH_TIMEOUT(profilesShown, QStringList{purple->buddy()}, 5000);
+    }
+
+    void sendMailOpensAMailLink() {
+        QStringList opened;
+        setLinkOpener([&](const QString& target) { opened << target; });
+        const ClientResult result = messenger->SendMail(QStringLiteral("someone@example.com"));
+        setLinkOpener({});
+        QVERIFY(result.ok);
+        QCOMPARE(opened, QStringList{QStringLiteral("mailto:someone@example.com")});
+    }
+
+    void aClientThatGoesAwayIsOfflineAtOnce() {
+        online();
+        QVERIFY(purple->stopClient());
+        QTRY_COMPARE_WITH_TIMEOUT(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE, 3000);
+        QCOMPARE(messenger->MySigninName(), std::nullopt);
+        for (const ClientResult& result :
+             {messenger->InstantMessage(purple->buddy()), messenger->StartVoice(purple->buddy()),
+              messenger->ViewProfile(purple->buddy())}) {
+            QVERIFY(!result.ok);
+            QVERIFY(result.error.contains(QLatin1String("not running")));
+        }
+
+        // A new client is a new name owner: the status must follow it just the same.
+        QVERIFY(purple->startClient());
+        QTRY_COMPARE_WITH_TIMEOUT(messenger->MySigninName(), std::optional<QString>(purple->account()), 5000);
+        QCOMPARE(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE);
+        online();
+    }
+};
+
+QTEST_GUILESS_MAIN(PurpleTest)
+#include "test_purple.moc"
