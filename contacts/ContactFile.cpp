@@ -21,8 +21,7 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-QString decodeCp1252(const unsigned char* p, qsizetype n)
-{
+QString decodeCp1252(const unsigned char* p, qsizetype n) {
     QString s(n, Qt::Uninitialized);
     char16_t* out = reinterpret_cast<char16_t*>(s.data());
     for (qsizetype i = 0; i < n; ++i) {
@@ -34,8 +33,7 @@ QString decodeCp1252(const unsigned char* p, qsizetype n)
 
 // Strict UTF-8 (no overlongs, no surrogates, nothing past U+10FFFF), decoded by hand so that what
 // counts as valid and what it decodes to do not hang on the library's replacement policy.
-bool decodeUtf8(const unsigned char* p, qsizetype n, QString* out)
-{
+bool decodeUtf8(const unsigned char* p, qsizetype n, QString* out) {
     QString s(n, Qt::Uninitialized); // never more UTF-16 units than bytes
     char16_t* o = reinterpret_cast<char16_t*>(s.data());
     qsizetype i = 0;
@@ -78,7 +76,9 @@ bool decodeUtf8(const unsigned char* p, qsizetype n, QString* out)
     return true;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 struct Field {
     const char* begin = nullptr;
@@ -88,8 +88,7 @@ struct Field {
 
 enum class LineKind { Blank, Record, Damaged };
 
-LineKind splitLine(const char* b, const char* e, Field (&fields)[2])
-{
+LineKind splitLine(const char* b, const char* e, Field (&fields)[2]) {
     const char* q = b;
     while (q < e && isBlank(*q))
         ++q;
@@ -134,10 +133,11 @@ LineKind splitLine(const char* b, const char* e, Field (&fields)[2])
 
 QString g_pathOverride;
 
-QString errnoText(int e) { return qt_error_string(e); }
+QString errnoText(int e) {
+    return qt_error_string(e);
+}
 
-int openRetry(const QByteArray& path, int flags, mode_t mode = 0)
-{
+int openRetry(const QByteArray& path, int flags, mode_t mode = 0) {
     int fd;
     do {
         fd = ::open(path.constData(), flags, mode);
@@ -146,8 +146,7 @@ int openRetry(const QByteArray& path, int flags, mode_t mode = 0)
 }
 
 // Returns 0 or the errno that stopped it; *written counts what got through either way.
-int writeAll(int fd, const char* data, qsizetype size, qsizetype* written)
-{
+int writeAll(int fd, const char* data, qsizetype size, qsizetype* written) {
     qsizetype done = 0;
     int err = 0;
     while (done < size) {
@@ -170,8 +169,7 @@ int writeAll(int fd, const char* data, qsizetype size, qsizetype* written)
     return err;
 }
 
-int syncFd(int fd)
-{
+int syncFd(int fd) {
     int r;
     do {
         r = ::fsync(fd);
@@ -180,25 +178,24 @@ int syncFd(int fd)
     return (r < 0 && errno != EINVAL) ? errno : 0;
 }
 
-QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+QString folderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
 
-bool isFolder(const QString& path)
-{
+bool isFolder(const QString& path) {
     struct stat st;
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
 
-QByteArray encodeRecord(const QString& name, const QString& email)
-{
+QByteArray encodeRecord(const QString& name, const QString& email) {
     EncodedRecords r;
     r.add(name, email);
     return r.bytes();
 }
 
-bool isStorable(const QString& field)
-{
+bool isStorable(const QString& field) {
     for (QChar c : field) {
         if (c == u'"' || c == u'\r' || c == u'\n')
             return false;
@@ -206,8 +203,7 @@ bool isStorable(const QString& field)
     return true;
 }
 
-QString decodeField(QByteArrayView bytes)
-{
+QString decodeField(QByteArrayView bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype firstHigh = 0;
@@ -221,8 +217,7 @@ QString decodeField(QByteArrayView bytes)
     return decodeCp1252(p, n);
 }
 
-ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* sink)
-{
+ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* sink) {
     ParseStats stats;
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
@@ -263,27 +258,27 @@ ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* si
     return stats;
 }
 
-QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats)
-{
+QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats) {
     QList<ContactRecord> records;
-    const ParseStats s = parseContactRecords(
-        bytes, [&](QString&& name, QString&& email) { records.append({std::move(name), std::move(email)}); });
+    const ParseStats s = parseContactRecords(bytes, [&](QString&& name, QString&& email) {
+        records.append({std::move(name), std::move(email)});
+    });
     if (stats)
         *stats = s;
     return records;
 }
 
-QString contactFilePath()
-{
+QString contactFilePath() {
     if (!g_pathOverride.isEmpty())
         return g_pathOverride;
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data/database.dat");
 }
 
-void setContactFilePath(const QString& path) { g_pathOverride = path; }
+void setContactFilePath(const QString& path) {
+    g_pathOverride = path;
+}
 
-LoadResult readContactFileBytes(const QString& path, QByteArray* bytes)
-{
+LoadResult readContactFileBytes(const QString& path, QByteArray* bytes) {
     LoadResult result;
     bytes->clear();
     const QByteArray native = QFile::encodeName(path);
@@ -336,19 +331,16 @@ LoadResult readContactFileBytes(const QString& path, QByteArray* bytes)
     return result;
 }
 
-void EncodedRecords::add(const QString& name, const QString& email)
-{
+void EncodedRecords::add(const QString& name, const QString& email) {
     m_bytes.append('"').append(name.toUtf8()).append("\",\"").append(email.toUtf8()).append("\"\r\n");
     m_ends.append(m_bytes.size());
 }
 
-qsizetype EncodedRecords::recordsWithin(qsizetype byteCount) const
-{
+qsizetype EncodedRecords::recordsWithin(qsizetype byteCount) const {
     return std::upper_bound(m_ends.cbegin(), m_ends.cend(), byteCount) - m_ends.cbegin();
 }
 
-SaveResult appendContactRecords(const QString& path, const EncodedRecords& records)
-{
+SaveResult appendContactRecords(const QString& path, const EncodedRecords& records) {
     SaveResult result;
     auto fail = [&](int e) {
         result.ok = false;
@@ -435,8 +427,7 @@ SaveResult appendContactRecords(const QString& path, const EncodedRecords& recor
     return result;
 }
 
-SaveResult appendContactRecords(const QString& path, const QList<ContactRecord>& records)
-{
+SaveResult appendContactRecords(const QString& path, const QList<ContactRecord>& records) {
     EncodedRecords encoded;
     for (const ContactRecord& r : records)
         encoded.add(r.name, r.email);

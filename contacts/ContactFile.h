@@ -29,6 +29,7 @@
 #include <QList>
 #include <QString>
 
+#include <concepts>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -60,13 +61,14 @@ ParseStats parse(QByteArrayView bytes, RecordFn fn, void* sink);
 } // namespace contactfile_detail
 
 // Calls sink(QString&& name, QString&& email) for every record, in file order.
-template <class Sink>
-    requires std::is_invocable_v<Sink&, QString&&, QString&&>
-ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink)
-{
+template <std::invocable<QString&&, QString&&> Sink>
+ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink) {
     using S = std::remove_reference_t<Sink>;
     return contactfile_detail::parse(
-        bytes, [](void* s, QString& name, QString& email) { (*static_cast<S*>(s))(std::move(name), std::move(email)); },
+        bytes,
+        [](void* s, QString& name, QString& email) {
+            (*static_cast<S*>(s))(std::move(name), std::move(email));
+        },
         const_cast<void*>(static_cast<const void*>(std::addressof(sink))));
 }
 
@@ -93,8 +95,7 @@ struct LoadResult {
 // Reads the whole file in one go. On a read error no record is delivered.
 LoadResult readContactFileBytes(const QString& path, QByteArray* bytes);
 
-template <class Sink> LoadResult readContactFile(const QString& path, Sink&& sink)
-{
+template <class Sink> LoadResult readContactFile(const QString& path, Sink&& sink) {
     QByteArray bytes;
     LoadResult result = readContactFileBytes(path, &bytes);
     if (result.status == LoadStatus::Loaded)

@@ -1,20 +1,16 @@
 #include "contacts/ContactListModel.h"
 
 ContactListModel::ContactListModel(const QString& header, QObject* parent)
-    : QAbstractListModel(parent), m_header(header)
-{
-}
+    : QAbstractListModel(parent), m_header(header) {}
 
-void ContactListModel::append(const QString& text)
-{
+void ContactListModel::append(const QString& text) {
     const int row = int(m_texts.size());
     beginInsertRows(QModelIndex(), row, row);
     m_texts.append(text);
     endInsertRows();
 }
 
-void ContactListModel::appendMany(const QList<QString>& texts)
-{
+void ContactListModel::appendMany(const QList<QString>& texts) {
     if (texts.isEmpty())
         return;
     const int first = int(m_texts.size());
@@ -23,13 +19,11 @@ void ContactListModel::appendMany(const QList<QString>& texts)
     endInsertRows();
 }
 
-int ContactListModel::rowCount(const QModelIndex& parent) const
-{
+int ContactListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_texts.size());
 }
 
-QVariant ContactListModel::data(const QModelIndex& index, int role) const
-{
+QVariant ContactListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_texts.size() || index.column() != 0)
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
@@ -37,8 +31,7 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const
     return {};
 }
 
-QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
         return m_header;
     return {};

@@ -6,8 +6,7 @@ qint32 ContactCount = 0;
 qint32 NewContactCount = 0;
 qint32 SavedContactCount = 0;
 
-void resetContactStore()
-{
+void resetContactStore() {
     const qint32 used = qMax(ContactCount, NewContactCount);
     for (qint32 slot = 1; slot <= used; ++slot) {
         ContactName[slot] = QString();
@@ -18,8 +17,7 @@ void resetContactStore()
     SavedContactCount = 0;
 }
 
-bool addContact(const QString& name, const QString& email)
-{
+bool addContact(const QString& name, const QString& email) {
     if (NewContactCount >= kContactSlots)
         return false;
     ++NewContactCount;
@@ -28,8 +26,7 @@ bool addContact(const QString& name, const QString& email)
     return true;
 }
 
-SaveResult appendUnsavedContacts(const QString& path)
-{
+SaveResult appendUnsavedContacts(const QString& path) {
     EncodedRecords records;
     for (qint32 slot = SavedContactCount + 1; slot <= NewContactCount; ++slot)
         records.add(ContactName[slot], ContactEmail[slot]);

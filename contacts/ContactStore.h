@@ -37,8 +37,7 @@ SaveResult appendUnsavedContacts(const QString& path);
 
 // Reads the file into the slots after ContactCount and calls onStored(slot) for each stored
 // record, in file order. Records beyond the last slot are counted in leftOut; the file keeps them.
-template <class OnStored> LoadResult loadContactStore(const QString& path, OnStored&& onStored)
-{
+template <class OnStored> LoadResult loadContactStore(const QString& path, OnStored&& onStored) {
     qint64 leftOut = 0;
     LoadResult result = readContactFile(path, [&](QString&& name, QString&& email) {
         if (ContactCount >= kContactSlots) {

@@ -9,21 +9,20 @@
 
 namespace {
 
-void require(bool condition)
-{
+void require(bool condition) {
     if (!condition)
         std::abort();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), qsizetype(size));
 
     QList<ContactRecord> records;
-    const ParseStats stats = parseContactRecords(
-        bytes, [&](QString&& name, QString&& email) { records.append({std::move(name), std::move(email)}); });
+    const ParseStats stats = parseContactRecords(bytes, [&](QString&& name, QString&& email) {
+        records.append({std::move(name), std::move(email)});
+    });
     require(stats.records == records.size());
     require(stats.records + stats.damagedLines <= qint64(size));
 

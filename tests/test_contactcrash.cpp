@@ -23,22 +23,19 @@ using namespace contacttest;
 
 namespace {
 
-int envInt(const char* name, int fallback)
-{
+int envInt(const char* name, int fallback) {
     bool ok = false;
     const int v = qEnvironmentVariableIntValue(name, &ok);
     return ok ? v : fallback;
 }
 
-void sleepMicroseconds(qint64 us)
-{
+void sleepMicroseconds(qint64 us) {
     timespec ts{time_t(us / 1'000'000), long(us % 1'000'000) * 1000};
     while (::nanosleep(&ts, &ts) != 0) {
     }
 }
 
-bool startAppender(QProcess& p, const QString& path)
-{
+bool startAppender(QProcess& p, const QString& path) {
     p.setProgram(QStringLiteral(CONTACT_CRASH_APPENDER));
     p.setArguments({path, QString::number(kCrashBatchSize)});
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -61,10 +58,10 @@ private slots:
     void killedSaveLeavesOnlyWholeRecords();
 };
 
-void ContactCrashTest::killedSaveLeavesOnlyWholeRecords()
-{
+void ContactCrashTest::killedSaveLeavesOnlyWholeRecords() {
     const int rounds = envInt("VELMORA_CRASH_ROUNDS", 20);
-    const quint32 seed = quint32(envInt("VELMORA_CRASH_SEED", int(QRandomGenerator::global()->generate() >> 1)));
+    const quint32 seed =
+        quint32(envInt("VELMORA_CRASH_SEED", int(QRandomGenerator::global()->generate() >> 1)));
     qInfo("rounds %d, seed %u (VELMORA_CRASH_SEED replays it)", rounds, seed);
     QRandomGenerator rng(seed);
 

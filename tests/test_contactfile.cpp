@@ -21,24 +21,21 @@ using namespace contacttest;
 
 namespace {
 
-QStringList shown(const Records& records)
-{
+QStringList shown(const Records& records) {
     QStringList out;
     for (const ContactRecord& r : records)
         out << QStringLiteral("[%1] <%2>").arg(r.name, r.email);
     return out;
 }
 
-QByteArray encodeAll(const Records& records)
-{
+QByteArray encodeAll(const Records& records) {
     QByteArray bytes;
     for (const ContactRecord& r : records)
         bytes += encodeRecord(r.name, r.email);
     return bytes;
 }
 
-Records readBack(const QString& path, ParseStats* stats = nullptr)
-{
+Records readBack(const QString& path, ParseStats* stats = nullptr) {
     Records records;
     const LoadResult r = readContactFile(path, [&](QString&& n, QString&& e) { records.append({n, e}); });
     if (stats)
@@ -48,8 +45,7 @@ Records readBack(const QString& path, ParseStats* stats = nullptr)
 
 // Sets or clears an inode flag such as immutable or append-only; false where the file system or
 // the missing privilege does not allow it.
-bool setInodeFlag(const QString& path, int flag, bool on)
-{
+bool setInodeFlag(const QString& path, int flag, bool on) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
     if (fd < 0)
         return false;
@@ -98,44 +94,45 @@ private slots:
     void storableFields();
 };
 
-void ContactFileTest::recordLayout_data()
-{
+void ContactFileTest::recordLayout_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("email");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("plain") << "John Doe" << "john@example.com" << QByteArray("\"John Doe\",\"john@example.com\"\r\n");
-    QTest::newRow("empty name") << "" << "x@y" << QByteArray("\"\",\"x@y\"\r\n");
-    QTest::newRow("comma kept, no escaping") << "Doe, John" << "j@x" << QByteArray("\"Doe, John\",\"j@x\"\r\n");
-    QTest::newRow("text is UTF-8") << QStringLiteral("Jos\u00e9") << "j@x" << QByteArray("\"Jos\xc3\xa9\",\"j@x\"\r\n");
+    QTest::newRow("plain") << "John Doe"
+                           << "john@example.com" << QByteArray("\"John Doe\",\"john@example.com\"\r\n");
+    QTest::newRow("empty name") << ""
+                                << "x@y" << QByteArray("\"\",\"x@y\"\r\n");
+    QTest::newRow("comma kept, no escaping") << "Doe, John"
+                                             << "j@x" << QByteArray("\"Doe, John\",\"j@x\"\r\n");
+    QTest::newRow("text is UTF-8") << QStringLiteral("Jos\u00e9") << "j@x"
+                                   << QByteArray("\"Jos\xc3\xa9\",\"j@x\"\r\n");
 }
 
-void ContactFileTest::recordLayout()
-{
+void ContactFileTest::recordLayout() {
     QFETCH(QString, name);
     QFETCH(QString, email);
     QFETCH(QByteArray, bytes);
     QCOMPARE(encodeRecord(name, email), bytes);
 }
 
-void ContactFileTest::roundTrip_data()
-{
+void ContactFileTest::roundTrip_data() {
     QTest::addColumn<Records>("records");
     QTest::newRow("three records, file order") << Records{kAnn, kBob, kCy};
     QTest::newRow("comma in a name") << Records{{"Doe, John", "john@example.com"}, {",", ",@,"}};
     QTest::newRow("empty name") << Records{{"", "nobody@example.com"}};
     QTest::newRow("empty address") << Records{{"Ann", ""}, {"", ""}};
     QTest::newRow("duplicates") << Records{kAnn, kAnn, kAnn};
-    QTest::newRow("non-ASCII") << Records{{QStringLiteral("Zo\u00eb \u00c5ngstr\u00f6m"), "zoe@example.com"},
-                                          {QStringLiteral("\u65e5\u672c\u8a9e"), QStringLiteral("\u00fc@example.com")},
-                                          {QStringLiteral("smile \U0001F642"), "s@example.com"}};
+    QTest::newRow("non-ASCII") << Records{
+        {QStringLiteral("Zo\u00eb \u00c5ngstr\u00f6m"), "zoe@example.com"},
+        {QStringLiteral("\u65e5\u672c\u8a9e"), QStringLiteral("\u00fc@example.com")},
+        {QStringLiteral("smile \U0001F642"), "s@example.com"}};
     QTest::newRow("blanks inside quotes kept") << Records{{"  padded  ", " a@b "}};
     QTest::newRow("tab, NUL and other controls")
         << Records{{QString::fromLatin1("tab\there\x01", 10), QString::fromLatin1("nul\0inside", 10)}};
     QTest::newRow("apostrophe and backslash") << Records{{"O'Brien \\", "o'brien@example.com"}};
 }
 
-void ContactFileTest::roundTrip()
-{
+void ContactFileTest::roundTrip() {
     QFETCH(Records, records);
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
@@ -153,28 +150,27 @@ void ContactFileTest::roundTrip()
     QCOMPARE(stats.damagedLines, 0);
 }
 
-void ContactFileTest::legacyBytes_data()
-{
+void ContactFileTest::legacyBytes_data() {
     QTest::addColumn<QByteArray>("field");
     QTest::addColumn<QString>("text");
     QTest::newRow("Latin-1 letter") << QByteArray("Jos\xe9") << QStringLiteral("Jos\u00e9");
     QTest::newRow("1252 punctuation") << QByteArray("\x80 \x93q\x94 \x99 \x8a\x9f")
                                       << QStringLiteral("\u20ac \u201cq\u201d \u2122 \u0160\u0178");
-    QTest::newRow("1252 holes keep C1 code points") << QByteArray("\x81\x8d\x8f\x90\x9d")
-                                                    << QStringLiteral("\u0081\u008d\u008f\u0090\u009d");
-    QTest::newRow("overlong UTF-8 is not UTF-8") << QByteArray("a\xc0\xaf") << QStringLiteral("a\u00c0\u00af");
-    QTest::newRow("encoded surrogate is not UTF-8") << QByteArray("\xed\xa0\x80")
-                                                    << QStringLiteral("\u00ed\u00a0\u20ac");
+    QTest::newRow("1252 holes keep C1 code points")
+        << QByteArray("\x81\x8d\x8f\x90\x9d") << QStringLiteral("\u0081\u008d\u008f\u0090\u009d");
+    QTest::newRow("overlong UTF-8 is not UTF-8")
+        << QByteArray("a\xc0\xaf") << QStringLiteral("a\u00c0\u00af");
+    QTest::newRow("encoded surrogate is not UTF-8")
+        << QByteArray("\xed\xa0\x80") << QStringLiteral("\u00ed\u00a0\u20ac");
     QTest::newRow("UTF-8 cut off is not UTF-8") << QByteArray("caf\xc3") << QStringLiteral("caf\u00c3");
-    QTest::newRow("beyond U+10FFFF is not UTF-8") << QByteArray("\xf4\x90\x80\x80")
-                                                  << QStringLiteral("\u00f4\u0090\u20ac\u20ac");
+    QTest::newRow("beyond U+10FFFF is not UTF-8")
+        << QByteArray("\xf4\x90\x80\x80") << QStringLiteral("\u00f4\u0090\u20ac\u20ac");
     QTest::newRow("two-byte UTF-8") << QByteArray("M\xc3\xbcller") << QStringLiteral("M\u00fcller");
     QTest::newRow("four-byte UTF-8") << QByteArray("\xf0\x9f\x99\x82") << QStringLiteral("\U0001F642");
     QTest::newRow("noncharacter is still UTF-8") << QByteArray("\xef\xbf\xbf") << QStringLiteral("\uffff");
 }
 
-void ContactFileTest::legacyBytes()
-{
+void ContactFileTest::legacyBytes() {
     QFETCH(QByteArray, field);
     QFETCH(QString, text);
     QCOMPARE(decodeField(field), text);
@@ -183,8 +179,7 @@ void ContactFileTest::legacyBytes()
     QCOMPARE(shown(records), shown({{text, QStringLiteral("\u00e9@example.com")}}));
 }
 
-void ContactFileTest::unwrittenShapes_data()
-{
+void ContactFileTest::unwrittenShapes_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<Records>("records");
     QTest::addColumn<int>("damaged");
@@ -197,16 +192,19 @@ void ContactFileTest::unwrittenShapes_data()
     QTest::newRow("CR CR LF") << ann + "\r\r\n" + ann << Records{kAnn, kAnn} << 0;
     QTest::newRow("blank lines skipped") << "\r\n \t\r\n" + ann + "\r\n\r\n\n" << Records{kAnn} << 0;
     QTest::newRow("byte order mark at start") << "\xef\xbb\xbf" + ann << Records{kAnn} << 0;
-    QTest::newRow("unquoted fields trimmed") << QByteArray(" Ann ,\tann@example.com \r\n") << Records{kAnn} << 0;
-    QTest::newRow("blanks before quotes skipped") << QByteArray("  \"Ann\" ,  \"ann@example.com\"") << Records{kAnn}
-                                                  << 0;
-    QTest::newRow("unquoted name, quoted address") << QByteArray("Ann,\"ann@example.com\"") << Records{kAnn} << 0;
+    QTest::newRow("unquoted fields trimmed")
+        << QByteArray(" Ann ,\tann@example.com \r\n") << Records{kAnn} << 0;
+    QTest::newRow("blanks before quotes skipped")
+        << QByteArray("  \"Ann\" ,  \"ann@example.com\"") << Records{kAnn} << 0;
+    QTest::newRow("unquoted name, quoted address")
+        << QByteArray("Ann,\"ann@example.com\"") << Records{kAnn} << 0;
     QTest::newRow("further fields ignored") << ann + ",\"x\",y,\"unclosed" << Records{kAnn} << 0;
     QTest::newRow("text after a closing quote ignored")
         << QByteArray("\"Ann\"xx,\"ann@example.com\"yy") << Records{kAnn} << 0;
-    QTest::newRow("quote inside a name ends it") << QByteArray("\"O\"Brien\",\"o@example.com\"")
-                                                 << Records{{"O", "o@example.com"}} << 0;
-    QTest::newRow("doubled quotes are an empty field") << QByteArray("\"\"\"\",\"a@b\"") << Records{{"", "a@b"}} << 0;
+    QTest::newRow("quote inside a name ends it")
+        << QByteArray("\"O\"Brien\",\"o@example.com\"") << Records{{"O", "o@example.com"}} << 0;
+    QTest::newRow("doubled quotes are an empty field")
+        << QByteArray("\"\"\"\",\"a@b\"") << Records{{"", "a@b"}} << 0;
     QTest::newRow("empty name unquoted") << QByteArray(",a@b") << Records{{"", "a@b"}} << 0;
     QTest::newRow("only a name") << "\"Ann\"\r\n" + ann << Records{kAnn} << 1;
     QTest::newRow("only an unquoted name") << "Ann\r\n" + ann << Records{kAnn} << 1;
@@ -214,14 +212,14 @@ void ContactFileTest::unwrittenShapes_data()
     QTest::newRow("commas only") << ",,,\r\n" + ann << Records{kAnn} << 1;
     QTest::newRow("unclosed quote in the name") << "\"Ann,ann@example.com\r\n" + ann << Records{kAnn} << 1;
     QTest::newRow("unclosed quote in the address") << "\"Ann\",\"ann@exa\r\n" + ann << Records{kAnn} << 1;
-    QTest::newRow("damage is kept to its line") << ann + "\r\n\"\r\n\"\"\r\n,\r\n" + ann << Records{kAnn, kAnn} << 3;
+    QTest::newRow("damage is kept to its line")
+        << ann + "\r\n\"\r\n\"\"\r\n,\r\n" + ann << Records{kAnn, kAnn} << 3;
     QTest::newRow("NUL and control bytes are text")
         << QByteArray("\"a\0b\x1b\",\"\x7f@\x01\"", 12)
         << Records{{QString::fromLatin1("a\0b\x1b", 4), QString::fromLatin1("\x7f@\x01", 3)}} << 0;
 }
 
-void ContactFileTest::unwrittenShapes()
-{
+void ContactFileTest::unwrittenShapes() {
     QFETCH(QByteArray, bytes);
     QFETCH(Records, records);
     QFETCH(int, damaged);
@@ -231,8 +229,7 @@ void ContactFileTest::unwrittenShapes()
     QCOMPARE(stats.damagedLines, damaged);
 }
 
-void ContactFileTest::cutShortWriteNeverBecomesAContact()
-{
+void ContactFileTest::cutShortWriteNeverBecomesAContact() {
     // A write can stop after any byte. Whatever is left must read as the records before it, plus
     // the cut record only if it is whole, and the next save must read back in full after it.
     const QByteArray before = encodeRecord(kAnn.name, kAnn.email);
@@ -255,8 +252,7 @@ void ContactFileTest::cutShortWriteNeverBecomesAContact()
     }
 }
 
-void ContactFileTest::nextSaveStartsOnAFreshLine_data()
-{
+void ContactFileTest::nextSaveStartsOnAFreshLine_data() {
     QTest::addColumn<QByteArray>("existing");
     QTest::addColumn<QByteArray>("separator");
     const QByteArray ann = encodeRecord(kAnn.name, kAnn.email);
@@ -268,8 +264,7 @@ void ContactFileTest::nextSaveStartsOnAFreshLine_data()
     QTest::newRow("cut inside a record") << ann + "\"Bob\",\"bo" << QByteArray("\r\n");
 }
 
-void ContactFileTest::nextSaveStartsOnAFreshLine()
-{
+void ContactFileTest::nextSaveStartsOnAFreshLine() {
     QFETCH(QByteArray, existing);
     QFETCH(QByteArray, separator);
     QTemporaryDir dir;
@@ -279,8 +274,7 @@ void ContactFileTest::nextSaveStartsOnAFreshLine()
     QCOMPARE(readAll(path), existing + separator + encodeRecord(kCy.name, kCy.email));
 }
 
-void ContactFileTest::hostileBytes_data()
-{
+void ContactFileTest::hostileBytes_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("records");
     QTest::addColumn<int>("damaged");
@@ -301,8 +295,7 @@ void ContactFileTest::hostileBytes_data()
     QTest::newRow("every byte value") << everyByte.repeated(4096) << 4096 << 4096 + 1;
 }
 
-void ContactFileTest::hostileBytes()
-{
+void ContactFileTest::hostileBytes() {
     QFETCH(QByteArray, bytes);
     QFETCH(int, records);
     QFETCH(int, damaged);
@@ -311,13 +304,13 @@ void ContactFileTest::hostileBytes()
     QCOMPARE(stats.damagedLines, damaged);
 }
 
-void ContactFileTest::hundredThousandRecords()
-{
+void ContactFileTest::hundredThousandRecords() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     Records records;
     for (int i = 1; i <= 100'000; ++i)
-        records.append({QStringLiteral("Contact %1 \u00e9").arg(i), QStringLiteral("c%1@example.com").arg(i)});
+        records.append(
+            {QStringLiteral("Contact %1 \u00e9").arg(i), QStringLiteral("c%1@example.com").arg(i)});
     QVERIFY(appendContactRecords(path, records).ok);
 
     qint64 count = 0;
@@ -332,8 +325,7 @@ void ContactFileTest::hundredThousandRecords()
     QVERIFY(inOrder);
 }
 
-void ContactFileTest::loadOutcomes_data()
-{
+void ContactFileTest::loadOutcomes_data() {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<LoadStatus>("status");
     QTest::addColumn<QString>("reason");
@@ -344,8 +336,7 @@ void ContactFileTest::loadOutcomes_data()
     QTest::newRow("contact file is a folder") << "file is a folder" << LoadStatus::ReadError << "directory";
 }
 
-void ContactFileTest::loadOutcomes()
-{
+void ContactFileTest::loadOutcomes() {
     QFETCH(QString, setup);
     QFETCH(LoadStatus, status);
     QFETCH(QString, reason);
@@ -366,12 +357,12 @@ void ContactFileTest::loadOutcomes()
     if (reason.isEmpty()) {
         QVERIFY(r.error.isEmpty());
     } else {
-        QVERIFY2(r.error.contains(path) && r.error.contains(reason, Qt::CaseInsensitive), qPrintable(r.error));
+        QVERIFY2(r.error.contains(path) && r.error.contains(reason, Qt::CaseInsensitive),
+                 qPrintable(r.error));
     }
 }
 
-void ContactFileTest::saveWithoutRecordsOnlyCreatesTheFile()
-{
+void ContactFileTest::saveWithoutRecordsOnlyCreatesTheFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     QVERIFY(appendContactRecords(path, Records{}).ok);
@@ -390,8 +381,7 @@ void ContactFileTest::saveWithoutRecordsOnlyCreatesTheFile()
     QCOMPARE(readAll(path), torn);
 }
 
-void ContactFileTest::appendOnlyFileAcceptsTheSave()
-{
+void ContactFileTest::appendOnlyFileAcceptsTheSave() {
     // An append-only file refuses every open that could rewrite it; saving must still work.
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
@@ -405,20 +395,24 @@ void ContactFileTest::appendOnlyFileAcceptsTheSave()
     QCOMPARE(readAll(path), ann + encodeRecord(kCy.name, kCy.email));
 }
 
-void ContactFileTest::failedSaveTellsPathAndReason_data()
-{
+void ContactFileTest::failedSaveTellsPathAndReason_data() {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("data folder missing") << "no folder" << "does not exist";
-    QTest::newRow("contact file is a folder") << "file is a folder" << "directory";
-    QTest::newRow("read-only file system") << "read-only mount" << "read-only file system";
-    QTest::newRow("read-only folder") << "read-only folder" << "permission denied";
-    QTest::newRow("immutable file") << "immutable" << "not permitted";
-    QTest::newRow("device full") << "device full" << "no space left";
+    QTest::newRow("data folder missing") << "no folder"
+                                         << "does not exist";
+    QTest::newRow("contact file is a folder") << "file is a folder"
+                                              << "directory";
+    QTest::newRow("read-only file system") << "read-only mount"
+                                           << "read-only file system";
+    QTest::newRow("read-only folder") << "read-only folder"
+                                      << "permission denied";
+    QTest::newRow("immutable file") << "immutable"
+                                    << "not permitted";
+    QTest::newRow("device full") << "device full"
+                                 << "no space left";
 }
 
-void ContactFileTest::failedSaveTellsPathAndReason()
-{
+void ContactFileTest::failedSaveTellsPathAndReason() {
     QFETCH(QString, setup);
     QFETCH(QString, reason);
     QTemporaryDir dir;
@@ -476,8 +470,7 @@ void ContactFileTest::failedSaveTellsPathAndReason()
         QCOMPARE(readAll(path), earlier);
 }
 
-void ContactFileTest::fullDiskKeepsEarlierRecords()
-{
+void ContactFileTest::fullDiskKeepsEarlierRecords() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     const Records earlier{kAnn, kBob};
@@ -495,10 +488,13 @@ void ContactFileTest::fullDiskKeepsEarlierRecords()
             rl.rlim_cur = rlim_t(limit);
             return ::setrlimit(RLIMIT_FSIZE, &rl) == 0 ? QString() : QStringLiteral("setrlimit failed");
         },
-        [&] { return appendContactRecords(path, Records{d, e}); });
+        [&] {
+            return appendContactRecords(path, Records{d, e});
+        });
     QVERIFY(!r.crashed);
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(path) && r.error.contains("too large", Qt::CaseInsensitive), qPrintable(r.error));
+    QVERIFY2(r.error.contains(path) && r.error.contains("too large", Qt::CaseInsensitive),
+             qPrintable(r.error));
     QCOMPARE(r.recordsWritten, 1);
 
     const QByteArray after = readAll(path);
@@ -513,8 +509,7 @@ void ContactFileTest::fullDiskKeepsEarlierRecords()
     QCOMPARE(shown(readBack(path)), shown(earlier + Records{d, e}));
 }
 
-void ContactFileTest::storableFields_data()
-{
+void ContactFileTest::storableFields_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("storable");
     QTest::newRow("plain") << "john@example.com" << true;
@@ -526,8 +521,7 @@ void ContactFileTest::storableFields_data()
     QTest::newRow("LF") << "a\nb" << false;
 }
 
-void ContactFileTest::storableFields()
-{
+void ContactFileTest::storableFields() {
     QFETCH(QString, field);
     QFETCH(bool, storable);
     QCOMPARE(isStorable(field), storable);

@@ -17,8 +17,7 @@ private slots:
     void seedsKeepTheHarnessProperties();
 };
 
-void ContactFuzzSeedsTest::seedsKeepTheHarnessProperties()
-{
+void ContactFuzzSeedsTest::seedsKeepTheHarnessProperties() {
     const QDir corpus(QStringLiteral(CONTACT_FUZZ_CORPUS));
     const QStringList seeds = corpus.entryList(QDir::Files);
     QVERIFY(!seeds.isEmpty());
@@ -27,7 +26,9 @@ void ContactFuzzSeedsTest::seedsKeepTheHarnessProperties()
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         // The harness aborts on a broken property; getting here is the pass.
-        QCOMPARE(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())), 0);
+        QCOMPARE(
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())),
+            0);
     }
 }
 

@@ -16,30 +16,31 @@ using namespace contacttest;
 
 namespace {
 
-QStringList shown(const Records& records)
-{
+QStringList shown(const Records& records) {
     QStringList out;
     for (const ContactRecord& r : records)
         out << QStringLiteral("[%1] <%2>").arg(r.name, r.email);
     return out;
 }
 
-Records fileRecords(const QString& path) { return parseContactRecords(readAll(path)); }
+Records fileRecords(const QString& path) {
+    return parseContactRecords(readAll(path));
+}
 
-ContactRecord contact(int i)
-{
+ContactRecord contact(int i) {
     return {QStringLiteral("Name %1").arg(i), QStringLiteral("c%1@example.com").arg(i)};
 }
 
-Records contacts(int from, int to)
-{
+Records contacts(int from, int to) {
     Records r;
     for (int i = from; i <= to; ++i)
         r.append(contact(i));
     return r;
 }
 
-bool add(const ContactRecord& r) { return addContact(r.name, r.email); }
+bool add(const ContactRecord& r) {
+    return addContact(r.name, r.email);
+}
 
 } // namespace
 
@@ -60,8 +61,7 @@ private slots:
     void listColumnAppendsRows();
 };
 
-void ContactStoreTest::loadFillsSlotsInFileOrder()
-{
+void ContactStoreTest::loadFillsSlotsInFileOrder() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     const Records records = contacts(1, 3) + Records{contact(1)};
@@ -81,8 +81,7 @@ void ContactStoreTest::loadFillsSlotsInFileOrder()
     QVERIFY(ContactName[5].isEmpty());
 }
 
-void ContactStoreTest::loadBeyondTheLastSlotReportsWhatWasLeftOut()
-{
+void ContactStoreTest::loadBeyondTheLastSlotReportsWhatWasLeftOut() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     QVERIFY(appendContactRecords(path, contacts(1, 5)).ok);
@@ -101,8 +100,7 @@ void ContactStoreTest::loadBeyondTheLastSlotReportsWhatWasLeftOut()
     QCOMPARE(readAll(path), before);
 }
 
-void ContactStoreTest::addRefusesWhenEverySlotIsTaken()
-{
+void ContactStoreTest::addRefusesWhenEverySlotIsTaken() {
     NewContactCount = kContactSlots - 1;
     QVERIFY(add(contact(1)));
     QCOMPARE(NewContactCount, kContactSlots);
@@ -112,8 +110,7 @@ void ContactStoreTest::addRefusesWhenEverySlotIsTaken()
     QCOMPARE(ContactEmail[kContactSlots], contact(1).email);
 }
 
-void ContactStoreTest::saveMarksWhatItWrote()
-{
+void ContactStoreTest::saveMarksWhatItWrote() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
 
@@ -137,8 +134,7 @@ void ContactStoreTest::saveMarksWhatItWrote()
     QCOMPARE(SavedContactCount, 3);
 }
 
-void ContactStoreTest::addedContactsOverwriteLoadedSlotsButSaveOnlyAdded()
-{
+void ContactStoreTest::addedContactsOverwriteLoadedSlotsButSaveOnlyAdded() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     QVERIFY(appendContactRecords(path, contacts(1, 3)).ok);
@@ -151,8 +147,7 @@ void ContactStoreTest::addedContactsOverwriteLoadedSlotsButSaveOnlyAdded()
     QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 3) + Records{contact(9)}));
 }
 
-void ContactStoreTest::failedSaveKeepsContactsForTheNextSave()
-{
+void ContactStoreTest::failedSaveKeepsContactsForTheNextSave() {
     QTemporaryDir dir;
     const QString missing = dir.filePath("data/database.dat");
     QVERIFY(add(contact(1)));
@@ -169,15 +164,14 @@ void ContactStoreTest::failedSaveKeepsContactsForTheNextSave()
     QCOMPARE(shown(fileRecords(missing)), shown(contacts(1, 2)));
 }
 
-void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile()
-{
+void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     QVERIFY(add(contact(1)));
     QVERIFY(add(contact(2)));
     QVERIFY(add(contact(3)));
-    const qsizetype roomForOneAndAHalf =
-        encodeRecord(contact(1).name, contact(1).email).size() + encodeRecord(contact(2).name, contact(2).email).size() / 2;
+    const qsizetype roomForOneAndAHalf = encodeRecord(contact(1).name, contact(1).email).size() +
+                                         encodeRecord(contact(2).name, contact(2).email).size() / 2;
 
     // In a child: the first save runs into a file size limit, the limit is lifted, the user saves again.
     rlimit original;
@@ -191,7 +185,8 @@ void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile()
         [&] {
             const SaveResult first = appendUnsavedContacts(path);
             if (first.ok || SavedContactCount != 1)
-                return SaveResult{false, QStringLiteral("first save: ok=%1 saved=%2").arg(first.ok).arg(SavedContactCount)};
+                return SaveResult{
+                    false, QStringLiteral("first save: ok=%1 saved=%2").arg(first.ok).arg(SavedContactCount)};
             ::setrlimit(RLIMIT_FSIZE, &original);
             return appendUnsavedContacts(path);
         });
@@ -204,8 +199,7 @@ void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile()
     QCOMPARE(stats.damagedLines, 1); // the cut copy of contact 2, never read as a contact
 }
 
-void ContactStoreTest::listColumnAppendsRows()
-{
+void ContactStoreTest::listColumnAppendsRows() {
     ContactListModel model(QStringLiteral("E-Mail:"));
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("E-Mail:"));
     QCOMPARE(model.rowCount(), 0);

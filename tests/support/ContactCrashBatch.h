@@ -7,13 +7,12 @@ namespace contacttest {
 
 inline constexpr int kCrashBatchSize = 50'000;
 
-inline ContactRecord crashRecord(int i)
-{
-    return {QStringLiteral("Crash %1 \u00e9\u00e8, Jr.").arg(i), QStringLiteral("crash%1@example.com").arg(i)};
+inline ContactRecord crashRecord(int i) {
+    return {QStringLiteral("Crash %1 \u00e9\u00e8, Jr.").arg(i),
+            QStringLiteral("crash%1@example.com").arg(i)};
 }
 
-inline QList<ContactRecord> crashBatch(int count)
-{
+inline QList<ContactRecord> crashBatch(int count) {
     QList<ContactRecord> batch;
     batch.reserve(count);
     for (int i = 1; i <= count; ++i)

@@ -18,16 +18,14 @@
 
 namespace contacttest {
 
-inline QByteArray readAll(const QString& path)
-{
+inline QByteArray readAll(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
 }
 
-inline bool writeAll(const QString& path, const QByteArray& bytes)
-{
+inline bool writeAll(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
@@ -43,8 +41,7 @@ struct ChildSave {
 // Runs setup() and then save() in a forked child with SIGXFSZ ignored, so exceeding a file size
 // limit shows up as EFBIG instead of killing the process. setup() returns an empty string or why
 // it could not set up.
-inline ChildSave saveInChild(const std::function<QString()>& setup, const std::function<SaveResult()>& save)
-{
+inline ChildSave saveInChild(const std::function<QString()>& setup, const std::function<SaveResult()>& save) {
     int fds[2];
     if (::pipe(fds) != 0) {
         ChildSave failed;
