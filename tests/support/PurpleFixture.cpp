@@ -297,6 +297,16 @@ bool PurpleFixture::startClient() {
     return runScript({QStringLiteral("start-client"), directory}, nullptr, &why, 30000);
 }
 
+bool PurpleFixture::freezeClient() {
+    QString why;
+    return runScript({QStringLiteral("freeze-client"), directory}, nullptr, &why, 30000);
+}
+
+bool PurpleFixture::thawClient() {
+    QString why;
+    return runScript({QStringLiteral("thaw-client"), directory}, nullptr, &why, 30000);
+}
+
 QString PurpleFixture::buddyLog() const {
     return readFile(directory + QStringLiteral("/buddy.log"));
 }

@@ -64,6 +64,9 @@ public:
     // finch alone stops (SIGTERM) or starts again (signed out); bus, server and buddy stay.
     bool stopClient();
     bool startClient();
+    // finch stays on the bus but answers nothing (SIGSTOP), until thawed or stopped.
+    bool freezeClient();
+    bool thawClient();
 
     // What the IRC peer received (e.g. "PRIVMSG buddy :hello") and the logs, for messages.
     QString buddyLog() const;

@@ -8,6 +8,8 @@
 #   finch_fixture.sh stop DIR           stop everything and remove DIR
 #   finch_fixture.sh stop-client DIR    stop finch only; the bus, server and buddy stay
 #   finch_fixture.sh start-client DIR   start finch again on the same bus
+#   finch_fixture.sh freeze-client DIR  SIGSTOP finch: on the bus, but answering nothing
+#   finch_fixture.sh thaw-client DIR    let it run again
 #
 # Knobs: PURPLE_FIXTURE_BASE (parent of the temp dir; default $TMPDIR or /tmp),
 #   PURPLE_FIXTURE_TIMEOUT (seconds for each wait; default 20),
@@ -72,6 +74,7 @@ stop_pid() { # pidfile
     p=$(cat "$f")
     [ "$p" = "$$" ] && return 0
     kill -TERM "$p" 2>/dev/null || { rm -f "$f"; return 0; }
+    kill -CONT "$p" 2>/dev/null # a stopped process would sit on the TERM
     for ((i = 0; i < 60; i++)); do
         alive "$p" || break
         sleep 0.05
@@ -220,8 +223,31 @@ start_client() {
     return 1
 }
 
+# tmux wakes a pane's process that stops, so its server is held first.
+freeze_client() {
+    local i p
+    p=$(cat "$D/finch.pid" 2>/dev/null)
+    alive "$p" || { say "finch is not running"; return 1; }
+    env -u TMUX tmux -S "$D/tmux.sock" display-message -p '#{pid}' >"$D/tmux.pid" || return 1
+    kill -STOP "$(cat "$D/tmux.pid")" && kill -STOP "$p" || return 1
+    for ((i = 0; i < $(rounds); i++)); do
+        [ "$(sed 's/^.*) //; s/ .*//' "/proc/$p/stat" 2>/dev/null)" = T ] && return 0
+        sleep 0.05
+    done
+    say "finch did not stop"
+    return 1
+}
+
+thaw_client() {
+    [ -s "$D/finch.pid" ] && kill -CONT "$(cat "$D/finch.pid")" 2>/dev/null
+    [ -s "$D/tmux.pid" ] && kill -CONT "$(cat "$D/tmux.pid")" 2>/dev/null
+    rm -f "$D/tmux.pid"
+    return 0
+}
+
 stop_client() {
     local i
+    thaw_client
     stop_pid "$D/finch.pid" # SIGTERM: PurpleCoreQuit over the bus does not end finch
     [ -S "$D/tmux.sock" ] && env -u TMUX tmux -S "$D/tmux.sock" kill-server 2>/dev/null
     for ((i = 0; i < $(rounds); i++)); do
@@ -235,6 +261,7 @@ stop_client() {
 stop_all() {
     local f
     [ -n "$D" ] && [ -d "$D" ] || return 0
+    thaw_client
     stop_pid "$D/finch.pid"
     [ -S "$D/tmux.sock" ] && env -u TMUX tmux -S "$D/tmux.sock" kill-server 2>/dev/null
     for f in buddy ngircd dbus watchdog; do stop_pid "$D/$f.pid"; done
@@ -290,9 +317,11 @@ start)
 stop) D=${2:?usage: $0 stop DIR}; stop_all ;;
 stop-client) load "${2:?usage: $0 stop-client DIR}" && stop_client ;;
 start-client) load "${2:?usage: $0 start-client DIR}" && start_client ;;
+freeze-client) load "${2:?usage: $0 freeze-client DIR}" && freeze_client ;;
+thaw-client) load "${2:?usage: $0 thaw-client DIR}" && thaw_client ;;
 watch) watch "${2:?}" "${3:-}" "${4:?}" ;;
 *)
-    echo "usage: $0 start | stop DIR | stop-client DIR | start-client DIR" >&2
+    echo "usage: $0 start | stop DIR | {stop,start,freeze,thaw}-client DIR" >&2
     exit 2
     ;;
 esac
