@@ -15,8 +15,8 @@ const QString Service = QStringLiteral("im.pidgin.purple.PurpleService");
 const QString Path = QStringLiteral("/im/pidgin/purple/PurpleObject");
 const QString Interface = QStringLiteral("im.pidgin.purple.PurpleInterface");
 
-// libpurple's numbers as its D-Bus API passes them (values read off libpurple 2.14's
-// registered enum types, not just its headers).
+// libpurple's numbers as its D-Bus API passes them. The media ones were read off the enum
+// types libpurple 2.14 registers with GObject at run time.
 constexpr int StatusOffline = 1;   // PURPLE_STATUS_OFFLINE
 constexpr int StatusAvailable = 2; // PURPLE_STATUS_AVAILABLE
 constexpr int ConversationIm = 1;  // PURPLE_CONV_TYPE_IM

@@ -1,8 +1,8 @@
 #include "messenger/PurpleMessenger.h"
-#include "shell/OpenLink.h"
 #include "tests/support/PurpleFixture.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 
 // Everything here runs against a real finch. The messenger under test lives for the whole
@@ -12,6 +12,7 @@ class PurpleTest : public QObject {
 
     std::unique_ptr<PurpleFixture> purple;
     std::unique_ptr<PurpleMessenger> messenger;
+    QStringList profilesShown;
 
     void online() {
         QVERIFY2(purple->bringOnline(), qPrintable(purple->finchLog().right(2000)));
@@ -24,9 +25,6 @@ class PurpleTest : public QObject {
 
 public slots:
     void displayingUserinfo(int, const QString& who, int) { profilesShown << who; }
-
-public:
-    QStringList profilesShown;
 
 private slots:
     void initTestCase() {
@@ -41,7 +39,6 @@ private slots:
     void cleanupTestCase() {
         messenger.reset();
         purple.reset();
-        setLinkOpener({});
     }
 
     void aSignedOutClientIsOfflineButKnowsItsAccount() {
@@ -155,13 +152,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(profilesShown, QStringList{purple->buddy()}, 5000);
     }
 
-    void sendMailOpensAMailLink() {
-        QStringList opened;
-        setLinkOpener([&](const QString& target) { opened << target; });
-        const ClientResult result = messenger->SendMail(QStringLiteral("someone@example.com"));
-        setLinkOpener({});
-        QVERIFY(result.ok);
-        QCOMPARE(opened, QStringList{QStringLiteral("mailto:someone@example.com")});
+    // A frozen client must not freeze the window: one short wait, then offline until it may
+    // have thawed, and actions fail with a reason.
+    void aFrozenClientReadsAsOfflineUntilItAnswersAgain() {
+        online();
+        QVERIFY(purple->freezeClient());
+        auto thaw = qScopeGuard([&] { purple->thawClient(); });
+
+        PurpleMessenger fresh; // nothing cached yet
+        QCOMPARE(fresh.MyStatus(), Messenger::MISTATUS_OFFLINE);
+        const ClientResult result = fresh.InstantMessage(purple->buddy());
+        QVERIFY(!result.ok);
+        QVERIFY2(result.error.contains(QLatin1String("did not answer")), qPrintable(result.error));
+
+        QVERIFY(purple->thawClient());
+        thaw.dismiss();
+        QTRY_VERIFY_WITH_TIMEOUT(fresh.MyStatus() != Messenger::MISTATUS_OFFLINE, 15000);
     }
 
     void aClientThatGoesAwayIsOfflineAtOnce() {
