@@ -54,7 +54,8 @@ public:
     int accountId(); // 0 when finch is not there
     bool isConnected();
 
-    // Activates a new saved status of that type and waits until the account follows it.
+    // Activate an available (or offline) saved status and wait until the account, and the
+    // IRC server, follow. bringOnline also reconnects an account that dropped on its own.
     bool bringOnline(int timeoutMs = 15000);
     bool goOffline(int timeoutMs = 10000);
 
@@ -68,7 +69,8 @@ public:
     bool freezeClient();
     bool thawClient();
 
-    // What the IRC peer received (e.g. "PRIVMSG buddy :hello") and the logs, for messages.
+    // Every line the IRC peer received (a message arrives as ":fixtureme!… PRIVMSG buddy :hi"),
+    // and finch's debug log for failure messages.
     QString buddyLog() const;
     QString finchLog() const;
 
