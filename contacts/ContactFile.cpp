@@ -21,21 +21,18 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-QString decodeCp1252(const unsigned char* p, qsizetype n) {
-    QString s(n, Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(s.data());
+void decodeCp1252(const unsigned char* p, qsizetype n, char16_t* out) {
     for (qsizetype i = 0; i < n; ++i) {
         const unsigned char c = p[i];
         out[i] = (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c);
     }
-    return s;
 }
 
 // Strict UTF-8 (no overlongs, no surrogates, nothing past U+10FFFF), decoded by hand so that what
 // counts as valid and what it decodes to do not hang on the library's replacement policy.
-bool decodeUtf8(const unsigned char* p, qsizetype n, QString* out) {
-    QString s(n, Qt::Uninitialized); // never more UTF-16 units than bytes
-    char16_t* o = reinterpret_cast<char16_t*>(s.data());
+// Returns the UTF-16 units written (never more than n), or -1 when the bytes are not UTF-8.
+qsizetype decodeUtf8(const unsigned char* p, qsizetype n, char16_t* out) {
+    char16_t* o = out;
     qsizetype i = 0;
     auto cont = [&](qsizetype k) { return k < n && (p[k] & 0xC0) == 0x80; };
     while (i < n) {
@@ -45,36 +42,96 @@ bool decodeUtf8(const unsigned char* p, qsizetype n, QString* out) {
             ++i;
         } else if (c >= 0xC2 && c <= 0xDF) {
             if (!cont(i + 1))
-                return false;
+                return -1;
             *o++ = char16_t(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
             i += 2;
         } else if (c >= 0xE0 && c <= 0xEF) {
             if (!cont(i + 1) || !cont(i + 2))
-                return false;
+                return -1;
             const unsigned char c1 = p[i + 1];
             if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F))
-                return false;
+                return -1;
             *o++ = char16_t(((c & 0x0F) << 12) | ((c1 & 0x3F) << 6) | (p[i + 2] & 0x3F));
             i += 3;
         } else if (c >= 0xF0 && c <= 0xF4) {
             if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3))
-                return false;
+                return -1;
             const unsigned char c1 = p[i + 1];
             if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
-                return false;
+                return -1;
             const char32_t u = (char32_t(c & 0x07) << 18) | (char32_t(c1 & 0x3F) << 12) |
                                (char32_t(p[i + 2] & 0x3F) << 6) | char32_t(p[i + 3] & 0x3F);
             *o++ = char16_t(0xD800 + ((u - 0x10000) >> 10));
             *o++ = char16_t(0xDC00 + ((u - 0x10000) & 0x3FF));
             i += 4;
         } else {
-            return false;
+            return -1;
         }
     }
-    s.truncate(o - reinterpret_cast<char16_t*>(s.data()));
-    *out = std::move(s);
-    return true;
+    return o - out;
 }
+
+// One field's text into out, which has room for n units: UTF-8 when the bytes are valid UTF-8,
+// Windows-1252 otherwise. Returns the units written, never more than n.
+qsizetype decodeInto(const unsigned char* __restrict p, qsizetype n, char16_t* __restrict out) {
+    // Nearly every field is ASCII: widen it in one pass and only look closer when it was not.
+    unsigned char seen = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        out[i] = p[i];
+        seen |= p[i];
+    }
+    if (seen < 0x80)
+        return n;
+    const qsizetype units = decodeUtf8(p, n, out);
+    if (units >= 0)
+        return units;
+    decodeCp1252(p, n, out);
+    return n;
+}
+
+// The decoded fields of one file lie side by side in a few large shared blocks, each field a
+// QString that points into its block and holds a reference on it: a million contacts cost a
+// handful of allocations instead of two million. To the rest of the program each field is an
+// ordinary QString; changing one copies it out first, as with any shared QString.
+class FieldArena {
+public:
+    // Room for a field of up to maxUnits; remainingBytes, the input not yet read, bounds what all
+    // later fields need (a field never has more UTF-16 units than bytes, and each record line has
+    // at least two bytes besides its fields, room for the two terminating zeros).
+    char16_t* room(qsizetype maxUnits, qsizetype remainingBytes) {
+        if (m_capacity - m_used < maxUnits + 1) {
+            const qsizetype units = std::max(maxUnits + 1, std::min(remainingBytes + 2, kBlockUnits));
+            m_block = QString(units, Qt::Uninitialized);
+            // Pages of the block that the fields never reach are never touched, so an estimate
+            // that is too high costs address space, not memory.
+            m_base = reinterpret_cast<char16_t*>(m_block.data());
+            m_used = 0;
+            m_capacity = units;
+        }
+        return m_base + m_used;
+    }
+
+    // The field just written into room(): its units, then the zero QString keeps after its text.
+    QString take(qsizetype units) {
+        char16_t* begin = m_base + m_used;
+        begin[units] = 0;
+        m_used += units + 1;
+        QString::DataPointer field = m_block.data_ptr(); // takes a reference on the block
+        field.setBegin(begin);
+        field.size = units;
+        return QString(std::move(field));
+    }
+
+private:
+    // Bounds the references one block can collect (the count is a 32-bit integer) and the size of
+    // one allocation.
+    static constexpr qsizetype kBlockUnits = qsizetype(1) << 26;
+
+    QString m_block;
+    char16_t* m_base = nullptr;
+    qsizetype m_used = 0;
+    qsizetype m_capacity = 0;
+};
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -204,17 +261,11 @@ bool isStorable(const QString& field) {
 }
 
 QString decodeField(QByteArrayView bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const qsizetype n = bytes.size();
-    qsizetype firstHigh = 0;
-    while (firstHigh < n && p[firstHigh] < 0x80)
-        ++firstHigh;
-    if (firstHigh == n)
-        return QString::fromLatin1(bytes.data(), n);
-    QString s;
-    if (decodeUtf8(p, n, &s))
-        return s;
-    return decodeCp1252(p, n);
+    QString s(bytes.size(), Qt::Uninitialized);
+    const qsizetype units = decodeInto(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                       reinterpret_cast<char16_t*>(s.data()));
+    s.truncate(units);
+    return s;
 }
 
 ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* sink) {
@@ -228,6 +279,7 @@ ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* si
     const char* lf = nullptr;
     bool lfKnown = false;
     Field fields[2];
+    FieldArena arena;
     while (p < end) {
         if (!lfKnown || (lf && lf < p)) {
             lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
@@ -246,8 +298,12 @@ ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* si
             ++stats.damagedLines;
             break;
         case LineKind::Record: {
-            QString name = decodeField(QByteArrayView(fields[0].begin, fields[0].end));
-            QString email = decodeField(QByteArrayView(fields[1].begin, fields[1].end));
+            QString name = arena.take(decodeInto(reinterpret_cast<const unsigned char*>(fields[0].begin),
+                                                 fields[0].end - fields[0].begin,
+                                                 arena.room(fields[0].end - fields[0].begin, end - p)));
+            QString email = arena.take(decodeInto(reinterpret_cast<const unsigned char*>(fields[1].begin),
+                                                  fields[1].end - fields[1].begin,
+                                                  arena.room(fields[1].end - fields[1].begin, end - p)));
             ++stats.records;
             fn(sink, name, email);
             break;

@@ -18,6 +18,8 @@ public:
     QString text(int row) const { return m_texts.at(row); }
     QString header() const { return m_header; }
 
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
