@@ -1,0 +1,142 @@
+// CPU used by an open main window that nobody touches: getrusage user+sys over a stretch of event
+// loop, after the window is up and has settled.
+//
+//   velmora_bench_idle [--layout=full|compact] [--seconds=10] [--client=fake|real]
+//                      [--status=online|offline] [--file=FILE] [--what=window|bare|none]
+//
+// --what=bare shows a plain widget with timers of the same intervals and empty handlers (the cost
+// of the wake-ups alone); --what=none a plain widget with no timer (the floor of an idle Qt program).
+// --client=real asks the installed messenger over D-Bus instead of a fake one.
+
+#include "bench/BenchSupport.h"
+#include "contacts/ContactFile.h"
+#include "shell/Look.h"
+#include "shell/MainWindow.h"
+#include "tests/support/ShellHarness.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QTreeView>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+std::map<std::string, std::string> options(int argc, char** argv) {
+    std::map<std::string, std::string> o{{"layout", "full"},    {"seconds", "10"}, {"client", "fake"},
+                                         {"status", "offline"}, {"file", ""},      {"what", "window"}};
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strncmp(a, "--", 2) != 0)
+            continue;
+        const char* eq = std::strchr(a, '=');
+        if (eq)
+            o[std::string(a + 2, eq)] = eq + 1;
+    }
+    return o;
+}
+
+// Counts timer ticks and paints while the clock runs.
+class Counter : public QObject {
+public:
+    std::map<QObject*, long> ticks;
+    long paints = 0;
+    bool counting = false;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (counting) {
+            if (e->type() == QEvent::Timer)
+                ++ticks[o];
+            else if (e->type() == QEvent::Paint)
+                ++paints;
+        }
+        return QObject::eventFilter(o, e);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto opt = options(argc, argv);
+    const bool full = opt.at("layout") != "compact";
+    const int seconds = std::max(1, std::stoi(opt.at("seconds")));
+
+    qputenv("VELMORA_DISPATCH_SERVER", "127.0.0.1:9");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    Look::installFonts();
+    QApplication::setFont(Look::tahoma());
+
+    Counter counter;
+    std::unique_ptr<ShellHarness> h;
+    std::unique_ptr<QWidget> plain;
+    QWidget* shown = nullptr;
+    std::vector<std::pair<std::string, QTimer*>> timers;
+
+    if (opt.at("what") == "window") {
+        h = std::make_unique<ShellHarness>();
+        h->messenger->status = opt.at("status") == "offline" ? 1 : 2;
+        if (opt.at("client") == "real") {
+            setProgramMessenger(nullptr);
+            h->messenger = nullptr;
+        }
+        if (!opt.at("file").empty())
+            setContactFilePath(QString::fromStdString(opt.at("file")));
+        MainWindow* w = MainWindow::obtain(full ? Layout::Full : Layout::Compact);
+        w->setHandOver(QStringLiteral("bench@example.com"), QStringLiteral("secret"));
+        shown = w;
+        for (const char* name : {"Timer1", "Timer3"})
+            if (auto* t = w->findChild<QTimer*>(QLatin1String(name)))
+                timers.emplace_back(name, t);
+    } else {
+        plain = std::make_unique<QWidget>();
+        plain->resize(396, full ? 446 : 316);
+        shown = plain.get();
+        if (opt.at("what") == "bare") {
+            auto add = [&](const char* name, int ms) {
+                auto* t = new QTimer(plain.get());
+                t->setInterval(ms);
+                QObject::connect(t, &QTimer::timeout, plain.get(), [] {});
+                t->start();
+                timers.emplace_back(name, t);
+            };
+            add("Timer1", full ? 100 : 10);
+            if (full)
+                add("Timer3", 1);
+        }
+    }
+    for (auto& [name, t] : timers)
+        t->installEventFilter(&counter);
+
+    bench::FirstPaint painted({shown});
+    shown->show();
+    painted.wait(30000);
+    bench::runFor(1000); // let start-up work (connection attempt, first ticks) pass
+    for (QWidget* w : shown->findChildren<QWidget*>())
+        w->installEventFilter(&counter);
+    shown->installEventFilter(&counter);
+
+    counter.counting = true;
+    const double cpu0 = bench::cpuMs();
+    const double t0 = bench::nowMs();
+    bench::runFor(seconds * 1000);
+    const double cpu1 = bench::cpuMs();
+    const double t1 = bench::nowMs();
+    counter.counting = false;
+
+    const double wallS = (t1 - t0) / 1000.0;
+    std::printf(
+        "platform=%s what=%s layout=%s client=%s status=%s seconds=%.1f cpu_ms=%.1f cpu_pct=%.2f paints=%ld",
+        qPrintable(QGuiApplication::platformName()), opt.at("what").c_str(), full ? "full" : "compact",
+        opt.at("client").c_str(), opt.at("status").c_str(), wallS, cpu1 - cpu0,
+        (cpu1 - cpu0) / (t1 - t0) * 100.0, counter.paints);
+    for (auto& [name, t] : timers)
+        std::printf(" %s_ticks_per_s=%.0f", name.c_str(), double(counter.ticks[t]) / wallS);
+    std::printf("\n");
+    std::fflush(stdout);
+    return 0;
+}
