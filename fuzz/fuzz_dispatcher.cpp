@@ -1,0 +1,97 @@
+// Arbitrary bytes, cut into arbitrary reads, through the line framer and the
+// notification reply table. Whatever arrives, TrID moves only as the table
+// allows and every line sent is one well-formed command.
+#include "session/NotificationDispatcher.h"
+#include "session/Protocol.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void checkLine(const QByteArray& line)
+{
+    require(line.endsWith("\r\n"));
+    require(line.count('\r') == 1 && line.count('\n') == 1);
+    const QByteArray body = line.chopped(2);
+    require(!body.isEmpty() && !body.startsWith(' ') && !body.endsWith(' ') && !body.contains("  "));
+}
+
+void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32 after)
+{
+    const bool stepped = after == (before == std::numeric_limits<qint32>::max() ? 0 : before + 1);
+    require(after == before || after == 0 || stepped);
+    require(after >= 0);
+    for (const NotificationDispatcher::Action& action : actions) {
+        if (const auto* send = std::get_if<NotificationDispatcher::Send>(&action)) {
+            checkLine(send->line);
+            require(!send->line.contains("OUT"));
+        } else if (const auto* to = std::get_if<NotificationDispatcher::Reconnect>(&action)) {
+            require(!to->host.isEmpty() && to->port != 0);
+        } else if (const auto* sb = std::get_if<NotificationDispatcher::SwitchboardStep>(&action)) {
+            require(!sb->host.isEmpty() && sb->port != 0 && isWireField(sb->auth));
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    // The first byte shapes the run: how the bytes are cut into reads, where
+    // TrID starts, and whether the account would inject a command.
+    const uint8_t shape = data[0];
+    const char* bytes = reinterpret_cast<const char*>(data + 1);
+    const qsizetype length = static_cast<qsizetype>(size - 1);
+
+    const QString account = shape & 0x80 ? QStringLiteral("me@example.com\r\nOUT") : QStringLiteral("me@example.com");
+    NotificationDispatcher dispatcher([&] { return account; }, [] { return QStringLiteral("password"); });
+    if (shape & 0x40)
+        dispatcher.setTrID(std::numeric_limits<qint32>::max() - (shape & 0x03));
+    qint32 before = dispatcher.TrID();
+    dispatcher.start();
+    check({}, before, dispatcher.TrID());
+
+    // A redirect is followed by the new connection's greeting, as on the wire.
+    auto step = [&](const NotificationDispatcher::Actions& actions) {
+        check(actions, before, dispatcher.TrID());
+        before = dispatcher.TrID();
+        for (const auto& action : actions) {
+            if (std::holds_alternative<NotificationDispatcher::Reconnect>(action)) {
+                const NotificationDispatcher::Actions greeting = dispatcher.connected();
+                check(greeting, before, dispatcher.TrID());
+            }
+        }
+    };
+    before = dispatcher.TrID();
+    step(dispatcher.connected());
+
+    LineFramer framer;
+    qsizetype at = 0;
+    for (int read = 0; at < length; ++read) {
+        const qsizetype chunk = 1 + ((shape & 0x3f) * (read + 7) * 13) % 97;
+        framer.append(QByteArrayView(bytes + at, std::min(chunk, length - at)));
+        at += chunk;
+        while (const std::optional<QByteArray> line = framer.takeLine()) {
+            require(!line->contains("\r\n"));
+            if (const auto body = payloadLength(splitFields(*line)))
+                framer.skipPayload(*body);
+            step(dispatcher.line(*line));
+            if (line->size() % 5 == 0) {
+                checkLine(dispatcher.switchboardRequest());
+                require(dispatcher.TrID() == before);
+            }
+        }
+        require(framer.pendingBytes() <= LineFramer::MaxLineLength + 97);
+    }
+    return 0;
+}
