@@ -438,6 +438,11 @@ void MainWindow::LoadContactFile()
         pendingNotice = QStringLiteral("Your contact list could not be read.\n\n%1").arg(result.error);
         break;
     }
+    if (result.stats.damagedLines > 0)
+        pendingNotice = QStringLiteral("%1 damaged line(s) in your contact file could not be read and were "
+                                       "skipped. They stay in the file; every other contact was loaded.\n\n%2")
+                            .arg(result.stats.damagedLines)
+                            .arg(contactFilePath());
     if (result.leftOut > 0)
         pendingNotice = QStringLiteral("Your contact file holds more contacts than Velmora can show: %1 "
                                        "were left out. They stay in the file.")

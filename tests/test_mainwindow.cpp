@@ -498,6 +498,16 @@ private slots:
         }
     }
 
+    void damagedLinesAreSkippedAndTold()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x") + "\"Torn\",\"to\r\n" + encodeRecord("Bob", "bob@x"));
+        MainWindow* w = open(h, Layout::Full);
+        QCOMPARE(column(w, "lvEmail"), (QStringList{"ann@x", "bob@x"}));
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY(h.dialogs.shown[0].prompt.startsWith("1 damaged line"));
+    }
+
     void entryPanelOpensAndCloses_data() { addLayoutRows(); }
     void entryPanelOpensAndCloses()
     {

@@ -1,0 +1,135 @@
+// The contact actions of the main window against a real messenger client:
+// finch on a private bus, signed in to a local IRC server.
+#include "contacts/ContactFile.h"
+#include "shell/MainWindow.h"
+#include "tests/support/PurpleFixture.h"
+#include "tests/support/ShellHarness.h"
+
+#include <QDBusConnection>
+#include <QTreeView>
+#include <QtTest>
+
+class ContactActionsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PurpleFixture> purple;
+    QStringList profilesShown;
+
+    // A window over a list of the buddy, the client's own account, and the
+    // own account in other letters; the program's real messenger client.
+    MainWindow* open(ShellHarness& h)
+    {
+        setProgramMessenger(nullptr);
+        h.writeContactFile(encodeRecord("Buddy", purple->buddy()) + encodeRecord("Me", purple->account()) +
+                           encodeRecord("Me again", purple->account().toUpper()));
+        MainWindow* w = MainWindow::obtain(Layout::Full);
+        w->show();
+        return w;
+    }
+    static void select(MainWindow* w, int row)
+    {
+        auto* v = w->findChild<QTreeView*>("lvEmail");
+        v->selectionModel()->select(v->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+    }
+
+public slots:
+    void displayingUserinfo(int, const QString& who, int) { profilesShown << who; }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        if (!PurpleFixture::available(&why))
+            QSKIP(qPrintable(why));
+        purple = PurpleFixture::start(&why);
+        QVERIFY2(purple, qPrintable(why));
+        QVERIFY(purple->bus().connect(QString(), QStringLiteral("/im/pidgin/purple/PurpleObject"),
+                                      QStringLiteral("im.pidgin.purple.PurpleInterface"),
+                                      QStringLiteral("DisplayingUserinfo"), this,
+                                      SLOT(displayingUserinfo(int, QString, int))));
+    }
+    void cleanupTestCase()
+    {
+        setProgramMessenger(nullptr); // the client goes before the bus it talks on
+        purple.reset();
+    }
+
+    void withTheClientOfflineOnlyDoubleClickAndVoiceAsk()
+    {
+        QVERIFY(purple->goOffline());
+        ShellHarness h;
+        MainWindow* w = open(h);
+        QTRY_VERIFY(!h.dialogs.shown.empty()); // the load step's offline message
+        h.dialogs.shown.clear();
+
+        // Nothing selected, and still nothing: the status is read first.
+        w->mnuConvo_Click();
+        w->mnuEmail_Click();
+        w->mnuProfile_Click();
+        select(w, 0);
+        w->mnuConvo_Click();
+        w->mnuEmail_Click();
+        w->mnuProfile_Click();
+        QVERIFY(h.dialogs.shown.empty());
+        QVERIFY(h.openedLinks.isEmpty());
+        QVERIFY(purple->imConversationNames().isEmpty());
+
+        // These two still go to the client, which cannot oblige: the user is told.
+        w->lvEmail_DblClick();
+        w->mnuVConvo_Click();
+        QCOMPARE(h.dialogs.shown.size(), size_t(2));
+        QVERIFY(h.dialogs.shown[0].prompt.contains(purple->buddy()));
+        QVERIFY(purple->imConversationNames().isEmpty());
+    }
+
+    void doubleClickOpensAConversationWithTheSelectedContact()
+    {
+        QVERIFY(purple->bringOnline());
+        purple->closeConversations();
+        ShellHarness h;
+        MainWindow* w = open(h);
+        select(w, 0);
+        w->lvEmail_DblClick();
+        QVERIFY2(h.dialogs.shown.empty(), qPrintable(h.dialogs.prompts().join('|')));
+        QTRY_COMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
+    }
+
+    void ownAddressIsRefusedOnlyInItsExactForm()
+    {
+        QVERIFY(purple->bringOnline());
+        purple->closeConversations();
+        ShellHarness h;
+        MainWindow* w = open(h);
+        select(w, 1);
+        w->lvEmail_DblClick();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"You cant send a msg to yourself."});
+        QVERIFY(purple->imConversationNames().isEmpty());
+
+        select(w, 2); // the same address in capitals is somebody else to the program
+        w->lvEmail_DblClick();
+        QCOMPARE(h.dialogs.prompts().size(), 1);
+        QTRY_COMPARE(purple->imConversationNames().size(), 1);
+    }
+
+    void menuActionsReachTheClient()
+    {
+        QVERIFY(purple->bringOnline());
+        purple->closeConversations();
+        profilesShown.clear();
+        ShellHarness h;
+        MainWindow* w = open(h);
+        select(w, 0);
+        w->mnuProfile_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(profilesShown, QStringList{purple->buddy()}, 5000);
+        w->mnuEmail_Click();
+        QCOMPARE(h.openedLinks, QStringList{"mailto:" + purple->buddy()});
+        w->mnuConvo_Click();
+        QTRY_COMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
+        w->mnuVConvo_Click(); // IRC has no audio: the user hears so, nothing breaks
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY(h.dialogs.shown[0].prompt.contains("voice", Qt::CaseInsensitive));
+    }
+};
+
+QTEST_MAIN(ContactActionsTest)
+#include "test_contactactions.moc"
