@@ -10,22 +10,19 @@
 
 namespace {
 
-void require(bool condition)
-{
+void require(bool condition) {
     if (!condition)
         std::abort();
 }
 
-void checkLine(const QByteArray& line)
-{
+void checkLine(const QByteArray& line) {
     require(line.endsWith("\r\n"));
     require(line.count('\r') == 1 && line.count('\n') == 1);
     const QByteArray body = line.chopped(2);
     require(!body.isEmpty() && !body.startsWith(' ') && !body.endsWith(' ') && !body.contains("  "));
 }
 
-void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32 after)
-{
+void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32 after) {
     const bool stepped = after == (before == std::numeric_limits<qint32>::max() ? 0 : before + 1);
     require(after == before || after == 0 || stepped);
     require(after >= 0);
@@ -43,8 +40,7 @@ void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     // The first byte shapes the run: how the bytes are cut into reads, where
@@ -53,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const char* bytes = reinterpret_cast<const char*>(data + 1);
     const qsizetype length = static_cast<qsizetype>(size - 1);
 
-    const QString account = shape & 0x80 ? QStringLiteral("me@example.com\r\nOUT") : QStringLiteral("me@example.com");
+    const QString account =
+        shape & 0x80 ? QStringLiteral("me@example.com\r\nOUT") : QStringLiteral("me@example.com");
     NotificationDispatcher dispatcher([&] { return account; }, [] { return QStringLiteral("password"); });
     if (shape & 0x40)
         dispatcher.setTrID(std::numeric_limits<qint32>::max() - (shape & 0x03));

@@ -9,14 +9,12 @@
 
 namespace {
 
-void require(bool condition)
-{
+void require(bool condition) {
     if (!condition)
         std::abort();
 }
 
-void checkLine(const QByteArray& line)
-{
+void checkLine(const QByteArray& line) {
     require(line.endsWith("\r\n"));
     require(line.count('\r') == 1 && line.count('\n') == 1);
     const QByteArray body = line.chopped(2);
@@ -25,8 +23,7 @@ void checkLine(const QByteArray& line)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     const uint8_t shape = data[0];
@@ -35,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Who is selected when the switchboard lets us in: a proper address, one
     // that would inject a command or shift fields, or nobody.
-    static const std::optional<QString> contacts[] = {
-        QStringLiteral("bob@example.com"), QStringLiteral("bob@example.com\r\nOUT"),
-        QStringLiteral("bob @example.com"), std::nullopt};
+    static const std::optional<QString> contacts[] = {QStringLiteral("bob@example.com"),
+                                                      QStringLiteral("bob@example.com\r\nOUT"),
+                                                      QStringLiteral("bob @example.com"), std::nullopt};
     const std::optional<QString> selected = contacts[shape & 0x03];
     const bool callable = (shape & 0x03) == 0;
     const SwitchboardHandler handler([&] { return selected; });
@@ -53,9 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (first) {
                 // The first line stands in for a ticket from the service.
                 first = false;
-                if (const auto signIn = SwitchboardHandler::signInLine(QStringLiteral("me@example.com"), *line)) {
+                if (const auto signIn =
+                        SwitchboardHandler::signInLine(QStringLiteral("me@example.com"), *line)) {
                     checkLine(*signIn);
-                    require(signIn->startsWith("USR 1 me@example.com ") && splitFields(signIn->chopped(2)).size() == 4);
+                    require(signIn->startsWith("USR 1 me@example.com ") &&
+                            splitFields(signIn->chopped(2)).size() == 4);
                 }
             }
             const SwitchboardHandler::Actions actions = handler.line(*line);
@@ -63,10 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 const auto& action = actions[i];
                 if (const auto* send = std::get_if<SwitchboardHandler::Send>(&action)) {
                     checkLine(send->line);
-                    require(send->line == "OUT\r\n" || (callable && send->line == "CAL 2 bob@example.com\r\n"));
+                    require(send->line == "OUT\r\n" ||
+                            (callable && send->line == "CAL 2 bob@example.com\r\n"));
                 } else if (const auto* result = std::get_if<SwitchboardHandler::Result>(&action)) {
                     if (*result == SwitchboardHandler::Result::Online)
-                        require(actions.size() == i + 3 && std::holds_alternative<SwitchboardHandler::Close>(actions[i + 2]));
+                        require(actions.size() == i + 3 &&
+                                std::holds_alternative<SwitchboardHandler::Close>(actions[i + 2]));
                 } else if (std::holds_alternative<SwitchboardHandler::BadContact>(action)) {
                     require(!callable);
                 }

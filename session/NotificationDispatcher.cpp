@@ -6,39 +6,32 @@
 
 NotificationDispatcher::NotificationDispatcher(std::function<QString()> account,
                                                std::function<QString()> password)
-    : m_account(std::move(account)), m_password(std::move(password))
-{
-}
+    : m_account(std::move(account)), m_password(std::move(password)) {}
 
-void NotificationDispatcher::advance()
-{
+void NotificationDispatcher::advance() {
     // A run never comes near the limit; should one get there, start over at 0
     // rather than overflow, since the wire takes no sign.
     m_TrID = m_TrID == std::numeric_limits<qint32>::max() ? 0 : m_TrID + 1;
 }
 
-void NotificationDispatcher::start()
-{
+void NotificationDispatcher::start() {
     advance();
     m_signInPending = false;
     m_signedIn = false;
     m_switchboardRequests = 0;
 }
 
-NotificationDispatcher::Actions NotificationDispatcher::connected() const
-{
+NotificationDispatcher::Actions NotificationDispatcher::connected() const {
     return {Send{*buildLine({"VER", QByteArray::number(m_TrID), "MSNP5", "MSNP4", "CVRO"})}};
 }
 
-QByteArray NotificationDispatcher::switchboardRequest()
-{
+QByteArray NotificationDispatcher::switchboardRequest() {
     if (m_switchboardRequests < std::numeric_limits<int>::max())
         ++m_switchboardRequests;
     return *buildLine({"XFR", QByteArray::number(m_TrID), "SB"});
 }
 
-NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& text)
-{
+NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& text) {
     const QList<QByteArray> fields = splitFields(text);
     const QByteArray& command = fields.first();
     const QByteArray number = QByteArray::number(m_TrID);

@@ -3,13 +3,11 @@
 #include <QCryptographicHash>
 #include <algorithm>
 
-QList<QByteArray> splitFields(QByteArrayView text)
-{
+QList<QByteArray> splitFields(QByteArrayView text) {
     return text.toByteArray().split(' ');
 }
 
-std::optional<QByteArray> fieldToLineEnd(const QList<QByteArray>& fields, qsizetype n)
-{
+std::optional<QByteArray> fieldToLineEnd(const QList<QByteArray>& fields, qsizetype n) {
     if (n < 0 || n >= fields.size())
         return std::nullopt;
     const QByteArray& field = fields.at(n);
@@ -17,28 +15,26 @@ std::optional<QByteArray> fieldToLineEnd(const QList<QByteArray>& fields, qsizet
     return end < 0 ? field : field.left(end);
 }
 
-bool isNumericField(QByteArrayView field)
-{
-    return !field.isEmpty() && std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+bool isNumericField(QByteArrayView field) {
+    return !field.isEmpty() &&
+           std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool isWireField(QByteArrayView field)
-{
+bool isWireField(QByteArrayView field) {
     return !field.isEmpty() && std::none_of(field.begin(), field.end(),
                                             [](char c) { return c == ' ' || c == '\r' || c == '\n'; });
 }
 
-std::optional<QByteArray> buildLine(const QList<QByteArray>& fields)
-{
-    if (fields.isEmpty() || !std::all_of(fields.begin(), fields.end(), [](const QByteArray& f) { return isWireField(f); }))
+std::optional<QByteArray> buildLine(const QList<QByteArray>& fields) {
+    if (fields.isEmpty() ||
+        !std::all_of(fields.begin(), fields.end(), [](const QByteArray& f) { return isWireField(f); }))
         return std::nullopt;
     QByteArray line = fields.join(' ');
     line += "\r\n";
     return line;
 }
 
-static std::optional<quint16> parsePort(QStringView digits)
-{
+static std::optional<quint16> parsePort(QStringView digits) {
     if (digits.isEmpty() || digits.size() > 5)
         return std::nullopt;
     uint value = 0;
@@ -52,8 +48,7 @@ static std::optional<quint16> parsePort(QStringView digits)
     return static_cast<quint16>(value);
 }
 
-std::optional<QPair<QString, quint16>> parseHostPort(QStringView text, std::optional<quint16> defaultPort)
-{
+std::optional<QPair<QString, quint16>> parseHostPort(QStringView text, std::optional<quint16> defaultPort) {
     QStringView host;
     std::optional<QStringView> port;
     if (text.startsWith(u'[')) {
@@ -81,13 +76,11 @@ std::optional<QPair<QString, quint16>> parseHostPort(QStringView text, std::opti
     return QPair<QString, quint16>(host.toString(), *number);
 }
 
-QString MD5Hex(const QString& text)
-{
+QString MD5Hex(const QString& text) {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
-void LineFramer::append(QByteArrayView data)
-{
+void LineFramer::append(QByteArrayView data) {
     if (m_skip > 0) {
         const qsizetype dropped = std::min(m_skip, data.size());
         data = data.sliced(dropped);
@@ -96,8 +89,7 @@ void LineFramer::append(QByteArrayView data)
     m_buffer.append(data);
 }
 
-std::optional<QByteArray> LineFramer::takeLine()
-{
+std::optional<QByteArray> LineFramer::takeLine() {
     for (;;) {
         const qsizetype end = m_buffer.indexOf("\r\n", m_scanFrom);
         if (end < 0) {
@@ -121,8 +113,7 @@ std::optional<QByteArray> LineFramer::takeLine()
     }
 }
 
-void LineFramer::skipPayload(qsizetype n)
-{
+void LineFramer::skipPayload(qsizetype n) {
     if (n <= 0)
         return;
     const qsizetype dropped = std::min(n, m_buffer.size());
@@ -131,17 +122,16 @@ void LineFramer::skipPayload(qsizetype n)
     m_skip += n - dropped;
 }
 
-void LineFramer::clear()
-{
+void LineFramer::clear() {
     m_buffer.clear();
     m_scanFrom = 0;
     m_skip = 0;
     m_dropping = false;
 }
 
-std::optional<qsizetype> payloadLength(const QList<QByteArray>& fields)
-{
-    if (fields.size() < 4 || fields.first() != "MSG" || !isNumericField(fields.last()) || fields.last().size() > 9)
+std::optional<qsizetype> payloadLength(const QList<QByteArray>& fields) {
+    if (fields.size() < 4 || fields.first() != "MSG" || !isNumericField(fields.last()) ||
+        fields.last().size() > 9)
         return std::nullopt;
     return fields.last().toLongLong();
 }

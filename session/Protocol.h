@@ -55,9 +55,9 @@ public:
 
 private:
     QByteArray m_buffer;
-    qsizetype m_scanFrom = 0;    // where the search for CR LF resumes
-    qsizetype m_skip = 0;        // body bytes still to drop
-    bool m_dropping = false;     // inside an overlong line, dropped up to its end
+    qsizetype m_scanFrom = 0; // where the search for CR LF resumes
+    qsizetype m_skip = 0;     // body bytes still to drop
+    bool m_dropping = false;  // inside an overlong line, dropped up to its end
 };
 
 // A command line whose last field gives the length of a body that follows it

@@ -4,14 +4,9 @@
 #include <QTimer>
 
 ServiceSession::ServiceSession(Host host, QObject* parent)
-    : QObject(parent),
-      m_host(std::move(host)),
-      m_wsConnect(new QTcpSocket(this)),
-      m_wsChat(new QTcpSocket(this)),
-      m_connectTimer(new QTimer(this)),
-      m_probeTimer(new QTimer(this)),
-      m_dispatcher(m_host.account, m_host.password),
-      m_switchboard([this]() -> std::optional<QString> {
+    : QObject(parent), m_host(std::move(host)), m_wsConnect(new QTcpSocket(this)),
+      m_wsChat(new QTcpSocket(this)), m_connectTimer(new QTimer(this)), m_probeTimer(new QTimer(this)),
+      m_dispatcher(m_host.account, m_host.password), m_switchboard([this]() -> std::optional<QString> {
           // The window normally has a row selected; if it lost it meanwhile,
           // call the contact the probe was started for.
           std::optional<QString> selected = m_host.selectedContact ? m_host.selectedContact() : std::nullopt;
@@ -20,8 +15,7 @@ ServiceSession::ServiceSession(Host host, QObject* parent)
           if (!m_probedContact.isEmpty())
               return m_probedContact;
           return std::nullopt;
-      })
-{
+      }) {
     m_wsConnect->setObjectName(QStringLiteral("wsConnect"));
     m_wsChat->setObjectName(QStringLiteral("wsChat"));
     m_connectTimer->setSingleShot(true);
@@ -39,47 +33,40 @@ ServiceSession::ServiceSession(Host host, QObject* parent)
     connect(m_probeTimer, &QTimer::timeout, this, &ServiceSession::probeTimedOut);
 }
 
-ServiceSession::~ServiceSession()
-{
+ServiceSession::~ServiceSession() {
     // The sockets die after us and may still signal while closing.
     m_wsConnect->disconnect(this);
     m_wsChat->disconnect(this);
 }
 
-QPair<QString, quint16> ServiceSession::dispatchServer()
-{
+QPair<QString, quint16> ServiceSession::dispatchServer() {
     const QString setting = qEnvironmentVariable("VELMORA_DISPATCH_SERVER").trimmed();
     if (const auto server = parseHostPort(setting, DefaultPort))
         return *server;
     return {QStringLiteral("127.0.0.1"), DefaultPort};
 }
 
-void ServiceSession::setConnectTimeout(int ms)
-{
+void ServiceSession::setConnectTimeout(int ms) {
     m_connectTimer->setInterval(ms);
 }
 
-void ServiceSession::setSwitchboardTimeout(int ms)
-{
+void ServiceSession::setSwitchboardTimeout(int ms) {
     m_probeTimer->setInterval(ms);
 }
 
-void ServiceSession::fail(const char* text)
-{
+void ServiceSession::fail(const char* text) {
     // Timer1 would paint the client's status over the news.
     emit timer1StopRequested();
     emit label1Changed(QString::fromLatin1(text));
 }
 
-void ServiceSession::start()
-{
+void ServiceSession::start() {
     m_dispatcher.start();
     const auto [host, port] = dispatchServer();
     openNotification(host, port);
 }
 
-void ServiceSession::closeConnection()
-{
+void ServiceSession::closeConnection() {
     m_notificationWanted = false;
     m_notificationUp = false;
     m_connectTimer->stop();
@@ -89,16 +76,14 @@ void ServiceSession::closeConnection()
     m_wsConnect->close();
 }
 
-void ServiceSession::openNotification(const QString& host, quint16 port)
-{
+void ServiceSession::openNotification(const QString& host, quint16 port) {
     dropNotification();
     m_notificationWanted = true;
     m_wsConnect->connectToHost(host, port);
     m_connectTimer->start();
 }
 
-void ServiceSession::dropNotification()
-{
+void ServiceSession::dropNotification() {
     m_notificationWanted = false;
     m_notificationUp = false;
     m_connectTimer->stop();
@@ -106,23 +91,20 @@ void ServiceSession::dropNotification()
     m_wsConnect->abort();
 }
 
-void ServiceSession::dropChat()
-{
+void ServiceSession::dropChat() {
     m_chatWanted = false;
     m_waitingStep.reset();
     m_chatLines.clear();
     m_wsChat->abort();
 }
 
-void ServiceSession::wsConnect_Connect()
-{
+void ServiceSession::wsConnect_Connect() {
     m_connectTimer->stop();
     m_notificationUp = true;
     carryOut(m_dispatcher.connected());
 }
 
-void ServiceSession::wsConnect_DataArrival()
-{
+void ServiceSession::wsConnect_DataArrival() {
     m_notificationLines.append(m_wsConnect->readAll());
     while (const std::optional<QByteArray> line = m_notificationLines.takeLine()) {
         if (const auto body = payloadLength(splitFields(*line)))
@@ -132,8 +114,7 @@ void ServiceSession::wsConnect_DataArrival()
     }
 }
 
-void ServiceSession::wsConnect_Error()
-{
+void ServiceSession::wsConnect_Error() {
     if (!m_notificationWanted)
         return;
     const bool wasUp = m_notificationUp;
@@ -144,16 +125,14 @@ void ServiceSession::wsConnect_Error()
     fail(wasUp ? SessionText::ConnectionLost : SessionText::CannotConnect);
 }
 
-void ServiceSession::connectTimedOut()
-{
+void ServiceSession::connectTimedOut() {
     if (!m_notificationWanted || m_notificationUp)
         return;
     dropNotification();
     fail(SessionText::CannotConnect);
 }
 
-bool ServiceSession::carryOut(const NotificationDispatcher::Actions& actions)
-{
+bool ServiceSession::carryOut(const NotificationDispatcher::Actions& actions) {
     using D = NotificationDispatcher;
     for (const D::Action& action : actions) {
         if (const auto* send = std::get_if<D::Send>(&action)) {
@@ -191,8 +170,7 @@ bool ServiceSession::carryOut(const NotificationDispatcher::Actions& actions)
     return true;
 }
 
-void ServiceSession::startProbe(const QString& contact)
-{
+void ServiceSession::startProbe(const QString& contact) {
     emit timer1StopRequested();
     emit label2Changed(contact + QLatin1String(SessionText::StatusSuffix));
     if (!isWireField(contact.toUtf8())) {
@@ -215,8 +193,7 @@ void ServiceSession::startProbe(const QString& contact)
     m_wsConnect->write(m_dispatcher.switchboardRequest());
 }
 
-void ServiceSession::switchboardStep(const NotificationDispatcher::SwitchboardStep& step)
-{
+void ServiceSession::switchboardStep(const NotificationDispatcher::SwitchboardStep& step) {
     if (m_requestsOut > 0)
         --m_requestsOut;
     // Whatever the previous switchboard was doing, this answer replaces it.
@@ -228,13 +205,13 @@ void ServiceSession::switchboardStep(const NotificationDispatcher::SwitchboardSt
     m_wsChat->connectToHost(step.host, step.port);
 }
 
-void ServiceSession::wsChat_Connect()
-{
+void ServiceSession::wsChat_Connect() {
     if (!m_waitingStep)
         return;
     const NotificationDispatcher::SwitchboardStep step = *m_waitingStep;
     m_waitingStep.reset();
-    const auto line = SwitchboardHandler::signInLine(m_host.account ? m_host.account() : QString(), step.auth);
+    const auto line =
+        SwitchboardHandler::signInLine(m_host.account ? m_host.account() : QString(), step.auth);
     if (!line) {
         dropChat();
         probeAnswered();
@@ -244,15 +221,13 @@ void ServiceSession::wsChat_Connect()
     m_wsChat->write(*line);
 }
 
-void ServiceSession::probeAnswered()
-{
+void ServiceSession::probeAnswered() {
     m_chatActive = false;
     if (m_requestsOut == 0)
         m_probeTimer->stop();
 }
 
-void ServiceSession::wsChat_DataArrival()
-{
+void ServiceSession::wsChat_DataArrival() {
     using S = SwitchboardHandler;
     m_chatLines.append(m_wsChat->readAll());
     while (const std::optional<QByteArray> line = m_chatLines.takeLine()) {
@@ -279,8 +254,7 @@ void ServiceSession::wsChat_DataArrival()
     }
 }
 
-void ServiceSession::wsChat_Error()
-{
+void ServiceSession::wsChat_Error() {
     if (!m_chatWanted)
         return;
     const bool waiting = m_chatActive;
@@ -291,8 +265,7 @@ void ServiceSession::wsChat_Error()
     }
 }
 
-void ServiceSession::probeTimedOut()
-{
+void ServiceSession::probeTimedOut() {
     if (m_requestsOut == 0 && !m_chatActive)
         return;
     m_requestsOut = 0;

@@ -106,9 +106,9 @@ private:
 
     bool m_notificationWanted = false; // a loss of wsConnect is news to tell
     bool m_notificationUp = false;
-    bool m_chatWanted = false;         // likewise for wsChat
-    int m_requestsOut = 0;             // switchboard requests not yet answered
-    bool m_chatActive = false;         // a switchboard exchange awaits its result
+    bool m_chatWanted = false; // likewise for wsChat
+    int m_requestsOut = 0;     // switchboard requests not yet answered
+    bool m_chatActive = false; // a switchboard exchange awaits its result
     std::optional<NotificationDispatcher::SwitchboardStep> m_waitingStep;
     QString m_probedContact;
 };

@@ -3,17 +3,13 @@
 #include "session/Protocol.h"
 
 SwitchboardHandler::SwitchboardHandler(std::function<std::optional<QString>()> selectedContact)
-    : m_selectedContact(std::move(selectedContact))
-{
-}
+    : m_selectedContact(std::move(selectedContact)) {}
 
-std::optional<QByteArray> SwitchboardHandler::signInLine(const QString& account, const QByteArray& auth)
-{
+std::optional<QByteArray> SwitchboardHandler::signInLine(const QString& account, const QByteArray& auth) {
     return buildLine({"USR", "1", account.toUtf8(), auth});
 }
 
-SwitchboardHandler::Actions SwitchboardHandler::line(const QByteArray& text) const
-{
+SwitchboardHandler::Actions SwitchboardHandler::line(const QByteArray& text) const {
     const QList<QByteArray> fields = splitFields(text);
     const QByteArray& command = fields.first();
 

@@ -10,16 +10,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-static int loopbackSocket(sockaddr_in& address)
-{
+static int loopbackSocket(sockaddr_in& address) {
     address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return ::socket(AF_INET, SOCK_STREAM, 0);
 }
 
-ScriptedMsnpServer::ScriptedMsnpServer(Mode mode, QObject* parent) : QObject(parent), m_mode(mode)
-{
+ScriptedMsnpServer::ScriptedMsnpServer(Mode mode, QObject* parent) : QObject(parent), m_mode(mode) {
     if (mode == Mode::Answer) {
         m_server = new QTcpServer(this);
         m_server->listen(QHostAddress::LocalHost, 0);
@@ -45,8 +43,7 @@ ScriptedMsnpServer::ScriptedMsnpServer(Mode mode, QObject* parent) : QObject(par
     ::connect(m_fillerFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
-ScriptedMsnpServer::~ScriptedMsnpServer()
-{
+ScriptedMsnpServer::~ScriptedMsnpServer() {
     for (Client& client : m_clients)
         if (client.socket)
             client.socket->disconnect(this);
@@ -56,43 +53,38 @@ ScriptedMsnpServer::~ScriptedMsnpServer()
         ::close(m_stallFd);
 }
 
-QString ScriptedMsnpServer::address() const
-{
+QString ScriptedMsnpServer::address() const {
     return QStringLiteral("127.0.0.1:%1").arg(m_port);
 }
 
-void ScriptedMsnpServer::on(const QByteArray& command, Script script)
-{
+void ScriptedMsnpServer::on(const QByteArray& command, Script script) {
     m_script[command] = std::move(script);
 }
 
-QList<QByteArray> ScriptedMsnpServer::linesOn(int connection) const
-{
+QList<QByteArray> ScriptedMsnpServer::linesOn(int connection) const {
     if (connection < 0 || connection >= connectionCount())
         return {};
     return m_clients[connection].lines;
 }
 
-bool ScriptedMsnpServer::isOpen(int connection) const
-{
+bool ScriptedMsnpServer::isOpen(int connection) const {
     if (connection < 0 || connection >= connectionCount())
         return false;
     const Client& client = m_clients[connection];
     return client.socket && !client.closedByPeer && client.socket->state() == QAbstractSocket::ConnectedState;
 }
 
-void ScriptedMsnpServer::accept()
-{
+void ScriptedMsnpServer::accept() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         const int index = connectionCount();
         m_clients.push_back(Client{socket, {}, {}, {}, false, false, false});
         connect(socket, &QTcpSocket::readyRead, this, [this, index] { read(index); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, index] { m_clients[index].closedByPeer = true; });
+        connect(socket, &QTcpSocket::disconnected, this,
+                [this, index] { m_clients[index].closedByPeer = true; });
     }
 }
 
-void ScriptedMsnpServer::read(int index)
-{
+void ScriptedMsnpServer::read(int index) {
     Client& client = m_clients[index];
     client.pending += client.socket->readAll();
     qsizetype end;
@@ -109,8 +101,7 @@ void ScriptedMsnpServer::read(int index)
     }
 }
 
-void ScriptedMsnpServer::queueReply(int index, const Reply& reply, bool dropAfter)
-{
+void ScriptedMsnpServer::queueReply(int index, const Reply& reply, bool dropAfter) {
     Client& client = m_clients[index];
     client.queue += reply;
     client.dropWhenFlushed = client.dropWhenFlushed || dropAfter;
@@ -118,8 +109,7 @@ void ScriptedMsnpServer::queueReply(int index, const Reply& reply, bool dropAfte
         writeNext(index);
 }
 
-void ScriptedMsnpServer::writeNext(int index)
-{
+void ScriptedMsnpServer::writeNext(int index) {
     Client& client = m_clients[index];
     if (!client.socket)
         return;
@@ -132,17 +122,16 @@ void ScriptedMsnpServer::writeNext(int index)
     client.writing = true;
     client.socket->write(client.queue.takeFirst());
     client.socket->flush();
-    QTimer::singleShot(client.queue.isEmpty() ? 0 : m_chunkDelayMs, this, [this, index] { writeNext(index); });
+    QTimer::singleShot(client.queue.isEmpty() ? 0 : m_chunkDelayMs, this,
+                       [this, index] { writeNext(index); });
 }
 
-void ScriptedMsnpServer::send(const QByteArray& data)
-{
+void ScriptedMsnpServer::send(const QByteArray& data) {
     if (!m_clients.empty())
         queueReply(connectionCount() - 1, {data}, false);
 }
 
-void ScriptedMsnpServer::drop()
-{
+void ScriptedMsnpServer::drop() {
     if (!m_clients.empty() && m_clients.back().socket)
         m_clients.back().socket->disconnectFromHost();
 }
