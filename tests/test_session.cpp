@@ -132,7 +132,8 @@ Lines lines(std::initializer_list<const char*> texts) {
 class SessionTest : public QObject {
     Q_OBJECT
 
-    // Signs the window in through a dispatch server, so TrID ends at 4.
+    // A window signing in through a dispatch server, so TrID ends at 4, with
+    // a switchboard that answers the call with callReply.
     struct Online {
         ScriptedMsnpServer dispatch;
         ScriptedMsnpServer notification;
@@ -146,9 +147,6 @@ class SessionTest : public QObject {
         scriptSwitchboardRequests(o->notification, o->switchboard);
         scriptSwitchboard(o->switchboard, callReply);
         o->window.startAt(o->dispatch);
-        [&] {
-            QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
-        }();
         return o;
     }
 
@@ -291,6 +289,7 @@ private slots:
         QFETCH(Lines, switchboardLines);
         QFETCH(bool, leftOpen);
         auto o = online(callReply);
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
         Window& window = o->window;
         const int stopsBefore = window.timer1Stops;
         window.session->startProbe("bob@example.com");
@@ -309,6 +308,7 @@ private slots:
 
     void nextProbeClosesAnOpenSwitchboard() {
         auto o = online("217 2\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
         Window& window = o->window;
         window.session->startProbe("bob@example.com");
         QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), QString("Offline"), Patience);
@@ -333,6 +333,7 @@ private slots:
         QFETCH(std::optional<QString>, selectedLater);
         QFETCH(QByteArray, call);
         auto o = online();
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
         Window& window = o->window;
         window.session->startProbe("bob@example.com");
         window.selected = selectedLater;
@@ -343,6 +344,7 @@ private slots:
 
     void twoProbesInARowShareTheNumberAndTheLaterSwitchboardWins() {
         auto o = online();
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
         // The first answer names a switchboard that never accepts; the second
         // one takes its place while it is still waiting.
         ScriptedMsnpServer stalled(Mode::Stall);
@@ -373,6 +375,7 @@ private slots:
     void probeWithoutAnAnswerIsBounded() {
         QFETCH(QString, trouble);
         auto o = online();
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
         const Mode mode = trouble == "stall"    ? Mode::Stall
                           : trouble == "refuse" ? Mode::Refuse
                                                 : Mode::Answer;
