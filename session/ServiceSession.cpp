@@ -231,6 +231,10 @@ void ServiceSession::wsChat_DataArrival() {
     using S = SwitchboardHandler;
     m_chatLines.append(m_wsChat->readAll());
     while (const std::optional<QByteArray> line = m_chatLines.takeLine()) {
+        // Any answer to the call is an answer: one that is not ringing leaves
+        // the status line as it is, and the wait is over.
+        if (splitFields(*line).first() == "CAL")
+            probeAnswered();
         for (const S::Action& action : m_switchboard.line(*line)) {
             if (const auto* send = std::get_if<S::Send>(&action)) {
                 m_wsChat->write(send->line);

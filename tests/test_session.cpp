@@ -282,6 +282,9 @@ private slots:
         QTest::newRow("ringing, then more in the same read")
             << QByteArray("CAL 2 RINGING 11752013\r\nJOI bob@example.com Bob\r\n") << "Online"
             << call + lines({"OUT"}) << false;
+        // The switchboard answered, so it is no silence: the status line keeps its text.
+        QTest::newRow("a call that does not ring changes nothing")
+            << QByteArray("CAL 2 BUSY 1\r\n") << "MSN (Online)" << call << true;
     }
     void probeShowsTheCallAnswer() {
         QFETCH(QByteArray, callReply);
@@ -296,7 +299,7 @@ private slots:
         QCOMPARE(window.label2, QString("bob@example.com's Status: "));
         QCOMPARE(window.timer1Stops, stopsBefore + 1);
         QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), text, Patience);
-        QCOMPARE(o->notification.lines().last(), QByteArray("XFR 4 SB"));
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().last(), QByteArray("XFR 4 SB"), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(o->switchboard.lines(), switchboardLines, Patience);
         const auto expected = leftOpen ? QAbstractSocket::ConnectedState : QAbstractSocket::UnconnectedState;
         QTRY_COMPARE_WITH_TIMEOUT(window.session->wsChat()->state(), expected, Patience);
