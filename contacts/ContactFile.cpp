@@ -145,6 +145,21 @@ struct Field {
 
 enum class LineKind { Blank, Record, Damaged };
 
+// The one shape the writer produces, "name","address", found with two quote searches. It reads
+// exactly as under the general rules below; any other line is left to them.
+bool writerShape(const char* b, const char* e, Field (&fields)[2]) {
+    if (e - b < 5 || b[0] != '"' || e[-1] != '"')
+        return false;
+    const char* close = static_cast<const char*>(std::memchr(b + 1, '"', e - b - 1));
+    if (close + 3 >= e || close[1] != ',' || close[2] != '"')
+        return false;
+    if (std::memchr(close + 3, '"', e - 1 - (close + 3)))
+        return false;
+    fields[0] = {b + 1, close, true};
+    fields[1] = {close + 3, e - 1, true};
+    return true;
+}
+
 LineKind splitLine(const char* b, const char* e, Field (&fields)[2]) {
     const char* q = b;
     while (q < e && isBlank(*q))
@@ -291,7 +306,7 @@ ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* si
             lineEnd = cr;
             next = (cr + 1 < end && cr[1] == '\n') ? cr + 2 : cr + 1;
         }
-        switch (splitLine(p, lineEnd, fields)) {
+        switch (writerShape(p, lineEnd, fields) ? LineKind::Record : splitLine(p, lineEnd, fields)) {
         case LineKind::Blank:
             break;
         case LineKind::Damaged:
