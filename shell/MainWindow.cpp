@@ -410,6 +410,8 @@ void MainWindow::appendRow(const QString& name, const QString& email)
     nameRows->append(name);
     emailRows->append(email);
     ++EntryCount;
+    if (Timer3)
+        Timer3->start();
 }
 
 void MainWindow::LoadContactFile()
@@ -422,6 +424,8 @@ void MainWindow::LoadContactFile()
         emails.append(ContactEmail[slot]);
     });
     EntryCount += static_cast<qint32>(names.size());
+    if (Timer3)
+        Timer3->start();
     nameRows->appendMany(names);
     emailRows->appendMany(emails);
 
@@ -476,9 +480,14 @@ void MainWindow::mnuSave_Click()
 
 void MainWindow::Timer3_Timer()
 {
-    const QString text = QStringLiteral("You have %1 enteries in your database.").arg(EntryCount);
-    if (Label6->text() != text)
-        Label6->setText(text);
+    // The line changes only with EntryCount, and whatever changes EntryCount
+    // starts the timer again: between changes it rests instead of waking the
+    // program a thousand times a second.
+    if (EntryCount != shownEntryCount) {
+        shownEntryCount = EntryCount;
+        Label6->setText(QStringLiteral("You have %1 enteries in your database.").arg(EntryCount));
+    }
+    Timer3->stop();
 }
 
 // ---- save progress ----------------------------------------------------------

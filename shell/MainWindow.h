@@ -98,6 +98,7 @@ private:
     ServiceSession* Session = nullptr;
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
     qint32 EntryCount = 0;
+    qint32 shownEntryCount = -1; // what Label6 says, so Timer3 knows when it has news
     QString pendingNotice; // told once the window is on screen
 
     // Controls

@@ -473,6 +473,8 @@ private slots:
         QCOMPARE(w->entryCount(), 3);
         w->Timer3_Timer();
         QCOMPARE(child<QLabel>(w, "Label6")->text(), QString("You have 3 enteries in your database."));
+        add(h, w, "Dee", "dee@x"); // the line follows by itself
+        QTRY_COMPARE(child<QLabel>(w, "Label6")->text(), QString("You have 4 enteries in your database."));
         // The lists are not linked.
         select(w, 1);
         QVERIFY(!child<QTreeView>(w, "lvName")->selectionModel()->hasSelection());
