@@ -110,12 +110,12 @@ void MainWindow::destroyInstance()
     theWindow().reset();
 }
 
-MainWindow::MainWindow(Layout layout) : spec(mainLayout(layout))
+MainWindow::MainWindow(Layout layout) : table(mainLayout(layout))
 {
     Look::ensureResources();
-    setObjectName(QLatin1String(spec.formName));
+    setObjectName(QLatin1String(table.formName));
     setWindowTitle(QStringLiteral("Velmora"));
-    if (spec.ownIcon)
+    if (table.ownIcon)
         setWindowIcon(QIcon(QStringLiteral(":/velmora32.png")));
     buildControls();
     buildMenus();
@@ -135,75 +135,75 @@ void MainWindow::buildControls()
 {
     client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(spec.client);
+    client->setFixedSize(table.client);
     setCentralWidget(client);
 
-    const QRect bg(QPoint(0, 0), spec.background);
-    Image1 = picture(client, "Image1", bg, spec.image1Picture);
-    Image2 = picture(client, "Image2", bg, spec.image2Picture);
+    const QRect bg(QPoint(0, 0), table.background);
+    Image1 = picture(client, "Image1", bg, table.image1Picture);
+    Image2 = picture(client, "Image2", bg, table.image2Picture);
 
-    Label2 = label(client, "Label2", spec.Label2, QStringLiteral("My Status:"));
+    Label2 = label(client, "Label2", table.Label2, QStringLiteral("My Status:"));
     Look::setTextColor(Label2, Look::kGrey);
-    if (spec.label2Tahoma)
+    if (table.label2Tahoma)
         Label2->setFont(Look::tahoma());
-    Label1 = label(client, "Label1", spec.Label1, QLatin1String(spec.label1Caption));
+    Label1 = label(client, "Label1", table.Label1, QLatin1String(table.label1Caption));
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label1->setFont(spec.label1Verdana ? Look::verdana() : Look::tahoma());
-    if (spec.Label6)
-        Label6 = label(client, "Label6", *spec.Label6, QString());
+    Label1->setFont(table.label1Verdana ? Look::verdana() : Look::tahoma());
+    if (table.Label6)
+        Label6 = label(client, "Label6", *table.Label6, QString());
 
     nameRows = new ContactListModel(QStringLiteral("Name:"), this);
     emailRows = new ContactListModel(QStringLiteral("E-Mail:"), this);
-    lvName = listView(client, "lvName", spec.lvName, nameRows);
-    lvEmail = listView(client, "lvEmail", spec.lvEmail, emailRows);
+    lvName = listView(client, "lvName", table.lvName, nameRows);
+    lvEmail = listView(client, "lvEmail", table.lvEmail, emailRows);
     lvEmail->viewport()->installEventFilter(this);
 
-    Label5 = label(client, "Label5", spec.Label5, QStringLiteral("Add an Email"));
+    Label5 = label(client, "Label5", table.Label5, QStringLiteral("Add an Email"));
     Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label5->setFont(Look::timesNewRoman());
-    Label3 = label(client, "Label3", spec.Label3, QStringLiteral("Name:"));
-    Label4 = label(client, "Label4", spec.Label4, QStringLiteral("E-Mail:"));
+    Label3 = label(client, "Label3", table.Label3, QStringLiteral("Name:"));
+    Label4 = label(client, "Label4", table.Label4, QStringLiteral("E-Mail:"));
     for (QLabel* l : {Label3, Label4, Label5})
         Look::setTextColor(l, Look::kInactiveCaption);
-    txtName = entryField(client, "txtName", spec.txtName, QStringLiteral("John Doe"));
-    txtEmail = entryField(client, "txtEmail", spec.txtEmail, QStringLiteral("someone@example.com"));
+    txtName = entryField(client, "txtName", table.txtName, QStringLiteral("John Doe"));
+    txtEmail = entryField(client, "txtEmail", table.txtEmail, QStringLiteral("someone@example.com"));
     txtName->installEventFilter(this);
     txtEmail->installEventFilter(this);
-    Image3 = picture(client, "Image3", spec.Image3, ":/contact32.png");
+    Image3 = picture(client, "Image3", table.Image3, ":/contact32.png");
     cmdAdd = new QPushButton(QStringLiteral("Add Contact"), client);
     cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
-    cmdAdd->setGeometry(spec.cmdAdd);
+    cmdAdd->setGeometry(table.cmdAdd);
     connect(cmdAdd, &QPushButton::clicked, this, &MainWindow::cmdAdd_Click);
 
     Image4 = new ClickableLabel(client);
     Image4->setObjectName(QStringLiteral("Image4"));
-    Image4->setGeometry(spec.Image4);
+    Image4->setGeometry(table.Image4);
     Image4->setPixmap(QPixmap(QStringLiteral(":/close13.png")));
     Image4->setToolTip(QStringLiteral("Close Contact Addition"));
     Image4->setCursor(Qt::PointingHandCursor);
     connect(Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
 
-    if (spec.Image5)
-        Image5 = picture(client, "Image5", *spec.Image5, spec.image5Picture);
+    if (table.Image5)
+        Image5 = picture(client, "Image5", *table.Image5, table.image5Picture);
 
     pb1 = new QProgressBar(client);
     pb1->setObjectName(QStringLiteral("pb1"));
-    pb1->setGeometry(spec.pb1);
+    pb1->setGeometry(table.pb1);
     pb1->setRange(0, 100);
     pb1->setValue(0);
     pb1->setTextVisible(false);
 
     lblAdd = new ClickableLabel(client);
     lblAdd->setObjectName(QStringLiteral("lblAdd"));
-    lblAdd->setGeometry(spec.lblAdd);
+    lblAdd->setGeometry(table.lblAdd);
     lblAdd->setToolTip(QStringLiteral("Click Here to Add Contacts"));
     lblAdd->setCursor(Qt::PointingHandCursor);
     connect(lblAdd, &ClickableLabel::clicked, this, &MainWindow::lblAdd_Click);
 
     handOverAccount = new QLineEdit(client);
-    handOverAccount->setObjectName(QLatin1String(spec.accountField));
+    handOverAccount->setObjectName(QLatin1String(table.accountField));
     handOverPassword = new QLineEdit(client);
-    handOverPassword->setObjectName(QLatin1String(spec.passwordField));
+    handOverPassword->setObjectName(QLatin1String(table.passwordField));
     handOverPassword->setEchoMode(QLineEdit::Password);
 
     // Initial state
@@ -212,10 +212,10 @@ void MainWindow::buildControls()
                        static_cast<QWidget*>(cmdAdd), static_cast<QWidget*>(Image4), static_cast<QWidget*>(pb1),
                        static_cast<QWidget*>(handOverAccount), static_cast<QWidget*>(handOverPassword)})
         w->hide();
-    setPictures(spec.atLoad);
+    setPictures(table.atLoad);
 
     // Stacking: pictures and labels bottom up, then the controls above them all.
-    for (const char* name : spec.stacking)
+    for (const char* name : table.stacking)
         if (auto* w = client->findChild<QWidget*>(QLatin1String(name), Qt::FindDirectChildrenOnly))
             w->raise();
     for (QWidget* w : {static_cast<QWidget*>(lvName), static_cast<QWidget*>(lvEmail),
@@ -256,11 +256,11 @@ void MainWindow::buildMenus()
     mnuOpen = file->addAction(QStringLiteral("&Open"));
     mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
     mnuOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    separator(file, spec.sepAfterOpen);
+    separator(file, table.sepAfterOpen);
     item(file, "mnuStats", QStringLiteral("Check User Status"), &MainWindow::mnuStats_Click, QKeySequence(Qt::Key_F2));
-    separator(file, spec.sepAfterStats);
-    item(file, "mnuSysTray", QLatin1String(spec.sysTrayCaption), &MainWindow::mnuSysTray_Click, spec.sysTrayKey);
-    separator(file, spec.sepBeforeExit);
+    separator(file, table.sepAfterStats);
+    item(file, "mnuSysTray", QLatin1String(table.sysTrayCaption), &MainWindow::mnuSysTray_Click, table.sysTrayKey);
+    separator(file, table.sepBeforeExit);
     item(file, "mnuExit", QStringLiteral("E&xit"), &MainWindow::mnuExit_Click);
     bar->addMenu(file);
 
@@ -271,16 +271,16 @@ void MainWindow::buildMenus()
     bar->addMenu(help);
 
     // The contact menu sits on the bar hidden: only its pop-up is ever seen.
-    contactMenu = menu(this, spec.contactMenuName, QLatin1String(spec.contactMenuCaption));
-    item(contactMenu, "mnuConvo", QLatin1String(spec.convoCaption), &MainWindow::mnuConvo_Click);
+    contactMenu = menu(this, table.contactMenuName, QLatin1String(table.contactMenuCaption));
+    item(contactMenu, "mnuConvo", QLatin1String(table.convoCaption), &MainWindow::mnuConvo_Click);
     separator(contactMenu, "sep7");
-    item(contactMenu, "mnStats", QLatin1String(spec.popupStatsCaption), &MainWindow::mnStats_Click);
+    item(contactMenu, "mnStats", QLatin1String(table.popupStatsCaption), &MainWindow::mnStats_Click);
     separator(contactMenu, "sep10");
-    QMenu* view = menu(contactMenu, spec.viewMenuName, QStringLiteral("&View"));
+    QMenu* view = menu(contactMenu, table.viewMenuName, QStringLiteral("&View"));
     item(view, "mnuProfile", QStringLiteral("&View Profile"), &MainWindow::mnuProfile_Click);
-    separator(view, spec.viewSepFirst);
-    item(view, "mnuVConvo", QLatin1String(spec.vconvoCaption), &MainWindow::mnuVConvo_Click);
-    separator(view, spec.viewSepSecond);
+    separator(view, table.viewSepFirst);
+    item(view, "mnuVConvo", QLatin1String(table.vconvoCaption), &MainWindow::mnuVConvo_Click);
+    separator(view, table.viewSepSecond);
     item(view, "mnuEmail", QStringLiteral("&Send an Email"), &MainWindow::mnuEmail_Click);
     contactMenu->addMenu(view);
     bar->addMenu(contactMenu);
@@ -301,11 +301,11 @@ void MainWindow::buildTimers()
         connect(t, &QTimer::timeout, this, handler);
         return t;
     };
-    Timer1 = timer("Timer1", spec.timer1Ms, &MainWindow::Timer1_Timer);
-    if (spec.hasTimer3)
+    Timer1 = timer("Timer1", table.timer1Ms, &MainWindow::Timer1_Timer);
+    if (table.hasTimer3)
         Timer3 = timer("Timer3", 1, &MainWindow::Timer3_Timer);
     tpb = timer("tpb", 100, &MainWindow::tpb_Timer);
-    tpb1 = timer("tpb1", spec.tpb1Ms, &MainWindow::tpb1_Timer);
+    tpb1 = timer("tpb1", table.tpb1Ms, &MainWindow::tpb1_Timer);
     Timer1->start();
     if (Timer3)
         Timer3->start();
@@ -538,8 +538,8 @@ void MainWindow::giveFocus(QLineEdit* box)
 void MainWindow::lblAdd_Click()
 {
     Image4->show();
-    setPictures(spec.panelOpen);
-    setListHeights(spec.listOpenHeight);
+    setPictures(table.panelOpen);
+    setListHeights(table.listOpenHeight);
     for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
                        static_cast<QWidget*>(txtName), static_cast<QWidget*>(txtEmail),
                        static_cast<QWidget*>(cmdAdd)})
@@ -554,8 +554,8 @@ void MainWindow::closePanel()
                        static_cast<QWidget*>(Label4), static_cast<QWidget*>(txtName),
                        static_cast<QWidget*>(txtEmail), static_cast<QWidget*>(cmdAdd)})
         w->hide();
-    setListHeights(spec.lvName.height());
-    setPictures(spec.panelClosed);
+    setListHeights(table.lvName.height());
+    setPictures(table.panelClosed);
 }
 
 void MainWindow::Image4_Click() { closePanel(); }

@@ -31,7 +31,7 @@ public:
 
     ~MainWindow() override;
 
-    const MainLayout& layoutSpec() const { return spec; }
+    const MainLayout& layoutTable() const { return table; }
     void setHandOver(const QString& account, const QString& password);
     qint32 entryCount() const { return EntryCount; }
     ServiceSession* session() const { return Session; }
@@ -91,7 +91,7 @@ private:
     bool requireSelection(QString* contact);
     void appendRow(const QString& name, const QString& email);
 
-    const MainLayout& spec;
+    const MainLayout& table;
 
     // Window state
     Messenger* MessengerClient = nullptr;

@@ -53,12 +53,14 @@ SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent)
     image2->setGeometry(48, 56, 16, 16);
     image2->setPixmap(QPixmap(QStringLiteral(":/info16.png")));
     signInLabel(this, "Label4",
-                QStringLiteral("To be able to use the Status view, you will need to make another account, and enter "
-                               "the email address, and password in this window."),
+                // clang-format off
+                QStringLiteral("To be able to use the Status view, you will need to make another account, and enter the email address, and password in this window."),
+                // clang-format on
                 {72, 56, 289, 41});
     signInLabel(this, "Label5",
-                QStringLiteral("Once you click sign in, the email address and password will be saved, for quicker "
-                               "and easier use the next time you start up      Velmora"),
+                // clang-format off
+                QStringLiteral("Once you click sign in, the email address and password will be saved, for quicker and easier use the next time you start up      Velmora"),
+                // clang-format on
                 {72, 104, 313, 49});
     auto* image3 = new QLabel(this);
     image3->setObjectName(QStringLiteral("Image3"));
