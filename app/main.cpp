@@ -1,23 +1,13 @@
-#include "shell/Look.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
+#include "shell/Startup.h"
 
 #include <QApplication>
 
-#include <csignal>
-
 int main(int argc, char** argv)
 {
-    // A file-size limit must turn into a save error the user is told of, not
-    // end the program with the contacts still unsaved.
-    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velmora"));
-    // Windows come and go in their own order (sign-in, then main, tray):
-    // the program ends where it says so, not when a window closes.
-    QApplication::setQuitOnLastWindowClosed(false);
-    Look::installFonts();
-    QApplication::setFont(Look::tahoma());
+    prepareApplication();
 
     auto* signIn = new SignInWindow;
     signIn->show();

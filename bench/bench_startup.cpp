@@ -9,7 +9,7 @@
 // real account is neither read nor changed.
 
 #include "bench/BenchSupport.h"
-#include "shell/Look.h"
+#include "shell/Startup.h"
 #include "shell/SignInWindow.h"
 
 #include <QApplication>
@@ -30,10 +30,7 @@ namespace {
 int child(int argc, char** argv) {
     // From here on this is app/main.cpp, up to the point where the window is on screen.
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    Look::installFonts();
-    QApplication::setFont(Look::tahoma());
+    prepareApplication();
 
     auto* signIn = new SignInWindow;
     bench::FirstPaint painted({signIn});

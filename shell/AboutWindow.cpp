@@ -28,12 +28,8 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     setFixedSize(320, 272);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    auto* image1 = new ClickableLabel(this);
-    image1->setObjectName(QStringLiteral("Image1"));
-    image1->setGeometry(42, 8, 236, 52);
-    image1->setPixmap(QPixmap(QStringLiteral(":/about_banner.png")));
-    image1->setToolTip(QStringLiteral("Click to visit Website"));
-    image1->setCursor(Qt::PointingHandCursor);
+    auto* image1 = ClickableLabel::picture(this, "Image1", {42, 8, 236, 52}, QStringLiteral(":/about_banner.png"),
+                                           QStringLiteral("Click to visit Website"));
     connect(image1, &ClickableLabel::clicked, this, &AboutWindow::Image1_Click);
 
     QFont verdana = Look::verdana();

@@ -10,6 +10,19 @@ class ClickableLabel : public QLabel {
 public:
     using QLabel::QLabel;
 
+    // A picture that acts as a button or a link.
+    static ClickableLabel* picture(QWidget* parent, const char* name, const QRect& where, const QString& file,
+                                   const QString& toolTip)
+    {
+        auto* l = new ClickableLabel(parent);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(where);
+        l->setPixmap(QPixmap(file));
+        l->setToolTip(toolTip);
+        l->setCursor(Qt::PointingHandCursor);
+        return l;
+    }
+
 signals:
     void clicked();
 

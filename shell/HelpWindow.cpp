@@ -16,12 +16,8 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
     setModal(true);
     setFixedSize(255, 146);
 
-    auto* image1 = new ClickableLabel(this);
-    image1->setObjectName(QStringLiteral("Image1"));
-    image1->setGeometry(10, 2, 234, 50);
-    image1->setPixmap(QPixmap(QStringLiteral(":/help_banner.png")));
-    image1->setToolTip(QStringLiteral("Click to Visit Website"));
-    image1->setCursor(Qt::PointingHandCursor);
+    auto* image1 = ClickableLabel::picture(this, "Image1", {10, 2, 234, 50}, QStringLiteral(":/help_banner.png"),
+                                           QStringLiteral("Click to Visit Website"));
     connect(image1, &ClickableLabel::clicked, this, &HelpWindow::Image1_Click);
 
     auto* text = new QLabel(

@@ -175,12 +175,8 @@ void MainWindow::buildControls()
     cmdAdd->setGeometry(table.cmdAdd);
     connect(cmdAdd, &QPushButton::clicked, this, &MainWindow::cmdAdd_Click);
 
-    Image4 = new ClickableLabel(client);
-    Image4->setObjectName(QStringLiteral("Image4"));
-    Image4->setGeometry(table.Image4);
-    Image4->setPixmap(QPixmap(QStringLiteral(":/close13.png")));
-    Image4->setToolTip(QStringLiteral("Close Contact Addition"));
-    Image4->setCursor(Qt::PointingHandCursor);
+    Image4 = ClickableLabel::picture(client, "Image4", table.Image4, QStringLiteral(":/close13.png"),
+                                     QStringLiteral("Close Contact Addition"));
     connect(Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
 
     if (table.Image5)
@@ -392,15 +388,7 @@ void MainWindow::mnuExit_Click()
         Shutdown::endAtOnce();
         return;
     }
-    const bool wasRunning = tpb1->isActive();
-    pb1->show();
-    tpb1->start();
-    if (!AppendNewContacts()) {
-        if (!wasRunning)
-            tpb1->stop();
-        if (!tpb->isActive() && !tpb1->isActive())
-            pb1->hide();
-    }
+    saveWithProgress(tpb1);
 }
 
 // ---- contact list and file --------------------------------------------------
@@ -464,18 +452,25 @@ bool MainWindow::AppendNewContacts()
     return result.ok;
 }
 
-void MainWindow::mnuSave_Click()
+// Starts a paced run, the file work first; a run already going keeps going.
+void MainWindow::saveWithProgress(QTimer* run)
 {
-    const bool wasRunning = tpb->isActive();
+    const bool wasRunning = run->isActive();
     pb1->show();
-    tpb->start();
+    if (!wasRunning)
+        run->start();
     if (!AppendNewContacts()) {
         // Never follow a failed save with "Save Complete".
         if (!wasRunning)
-            tpb->stop();
+            run->stop();
         if (!tpb->isActive() && !tpb1->isActive())
             pb1->hide();
     }
+}
+
+void MainWindow::mnuSave_Click()
+{
+    saveWithProgress(tpb);
 }
 
 void MainWindow::Timer3_Timer()

@@ -84,6 +84,7 @@ private:
     std::optional<QString> selectedContact() const;
     bool askSaveOnExit();
     void progressTick(QTimer* timer, bool endsProgram);
+    void saveWithProgress(QTimer* run);
     void startProbe();
     void reportClientFailure(const ClientResult& result);
     Messenger& messenger();
