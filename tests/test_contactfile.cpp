@@ -21,13 +21,6 @@ using namespace contacttest;
 
 namespace {
 
-QStringList shown(const Records& records) {
-    QStringList out;
-    for (const ContactRecord& r : records)
-        out << QStringLiteral("[%1] <%2>").arg(r.name, r.email);
-    return out;
-}
-
 QByteArray encodeAll(const Records& records) {
     QByteArray bytes;
     for (const ContactRecord& r : records)

@@ -16,13 +16,6 @@ using namespace contacttest;
 
 namespace {
 
-QStringList shown(const Records& records) {
-    QStringList out;
-    for (const ContactRecord& r : records)
-        out << QStringLiteral("[%1] <%2>").arg(r.name, r.email);
-    return out;
-}
-
 Records fileRecords(const QString& path) {
     return parseContactRecords(readAll(path));
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <cerrno>
 #include <csignal>
@@ -17,6 +18,14 @@
 #include <unistd.h>
 
 namespace contacttest {
+
+// Records as readable text, so a failed comparison shows what differs.
+inline QStringList shown(const QList<ContactRecord>& records) {
+    QStringList out;
+    for (const ContactRecord& r : records)
+        out << QStringLiteral("[%1] <%2>").arg(r.name, r.email);
+    return out;
+}
 
 inline QByteArray readAll(const QString& path) {
     QFile f(path);
