@@ -3,6 +3,7 @@
 // allows and every line sent is one well-formed command.
 #include "session/NotificationDispatcher.h"
 #include "session/Protocol.h"
+#include "fuzz/WireChecks.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,17 +11,6 @@
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-void checkLine(const QByteArray& line) {
-    require(line.endsWith("\r\n"));
-    require(line.count('\r') == 1 && line.count('\n') == 1);
-    const QByteArray body = line.chopped(2);
-    require(!body.isEmpty() && !body.startsWith(' ') && !body.endsWith(' ') && !body.contains("  "));
-}
 
 void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32 after) {
     const bool stepped = after == (before == std::numeric_limits<qint32>::max() ? 0 : before + 1);

@@ -2,26 +2,11 @@
 // switchboard reply table. Whatever arrives, only well-formed lines with the
 // fixed numbers go out, and a ringing call always signs off and closes.
 #include "session/Protocol.h"
+#include "fuzz/WireChecks.h"
 #include "session/SwitchboardHandler.h"
 
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-void checkLine(const QByteArray& line) {
-    require(line.endsWith("\r\n"));
-    require(line.count('\r') == 1 && line.count('\n') == 1);
-    const QByteArray body = line.chopped(2);
-    require(!body.isEmpty() && !body.startsWith(' ') && !body.endsWith(' ') && !body.contains("  "));
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
