@@ -77,7 +77,11 @@ std::optional<QPair<QString, quint16>> parseHostPort(QStringView text, std::opti
 }
 
 QString MD5Hex(const QString& text) {
-    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+    return MD5HexOfBytes(text.toUtf8());
+}
+
+QString MD5HexOfBytes(QByteArrayView bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
 void LineFramer::append(QByteArrayView data) {

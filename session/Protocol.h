@@ -36,6 +36,9 @@ std::optional<QPair<QString, quint16>> parseHostPort(QStringView text,
 
 // 32 lower-case hex digits of the MD5 digest of the text's UTF-8 bytes.
 QString MD5Hex(const QString& text);
+// The same for bytes as they are: a challenge is hashed as it came off the
+// wire, whatever its encoding.
+QString MD5HexOfBytes(QByteArrayView bytes);
 
 // Gathers arrived bytes into complete lines. The bytes of an unfinished last
 // line wait for their CR LF; every complete line comes out once, in order,

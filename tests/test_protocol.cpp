@@ -2,7 +2,7 @@
 #include "session/NotificationDispatcher.h"
 #include "session/Protocol.h"
 #include "session/ServiceSession.h"
-#include "session/SwitchboardHandler.h"
+#include "session/StatusProbe.h"
 
 #include <QtTest>
 #include <limits>
@@ -17,6 +17,10 @@ QString shown(const QByteArray& line) {
     QByteArray text = line;
     text.replace("\r\n", "");
     return QString::fromUtf8(text);
+}
+
+QString describe(ListChange change, const QString& contact) {
+    return (change == ListChange::Add ? "add " : "remove ") + contact;
 }
 
 QStringList describe(const NotificationDispatcher::Actions& actions) {
@@ -35,28 +39,59 @@ QStringList describe(const NotificationDispatcher::Actions& actions) {
                        .arg(sb->host)
                        .arg(sb->port)
                        .arg(QString::fromUtf8(sb->auth));
+        } else if (const auto* list = std::get_if<D::ListAnswer>(&action)) {
+            out << describe(list->change, list->contact) +
+                       (list->error ? " refused " + QString::number(list->error) : QStringLiteral(" done"));
         } else if (const auto* failure = std::get_if<D::Failure>(&action)) {
-            static const char* names[] = {"bad account", "sign-in refused", "switchboard refused"};
+            static const char* names[] = {"bad account", "sign-in refused", "switchboard refused",
+                                          "bad redirect", "too many redirects"};
             out << names[static_cast<int>(*failure)];
         }
     }
     return out;
 }
 
-QStringList describe(const SwitchboardHandler::Actions& actions) {
-    using S = SwitchboardHandler;
+QStringList describe(const StatusProbe::Actions& actions) {
+    using P = StatusProbe;
     QStringList out;
-    for (const S::Action& action : actions) {
-        if (const auto* send = std::get_if<S::Send>(&action))
+    for (const P::Action& action : actions) {
+        if (const auto* send = std::get_if<P::SendChat>(&action))
             out << "send " + shown(send->line);
-        else if (const auto* result = std::get_if<S::Result>(&action))
-            out << (*result == S::Result::Online ? "Online" : "Offline");
-        else if (std::holds_alternative<S::Close>(action))
+        else if (const auto* to = std::get_if<P::ConnectChat>(&action))
+            out << QStringLiteral("connect %1:%2").arg(to->host).arg(to->port);
+        else if (std::holds_alternative<P::CloseChat>(action))
             out << "close";
-        else if (std::holds_alternative<S::BadContact>(action))
-            out << "bad contact";
+        else if (std::holds_alternative<P::DropChat>(action))
+            out << "drop";
+        else if (const auto* list = std::get_if<P::ChangeList>(&action))
+            out << describe(list->change, list->contact);
+        else if (const auto* show = std::get_if<P::Show>(&action))
+            out << QString::fromLatin1(show->text);
     }
     return out;
+}
+
+// A dispatcher brought to a point of the sign-in by the service's own lines.
+// Lines in angle brackets are our requests: "<XFR SB>", "<ADD bob>", "<REM bob>".
+void drive(NotificationDispatcher& dispatcher, const QString& phase, const Lines& more = {}) {
+    dispatcher.start();
+    dispatcher.connected();
+    const Lines toAuthenticating{"VER 1 MSNP5", "INF 2 MD5"};
+    const Lines toOnline = toAuthenticating + Lines{"USR 3 OK me@example.com Me"};
+    for (const QByteArray& line : phase == "greeting"         ? Lines{}
+                                  : phase == "authenticating" ? toAuthenticating
+                                                              : toOnline)
+        dispatcher.line(line);
+    for (const QByteArray& line : more) {
+        if (line == "<XFR SB>")
+            dispatcher.switchboardRequest();
+        else if (line.startsWith("<ADD ") || line.startsWith("<REM "))
+            QVERIFY(
+                dispatcher.allowListRequest(line.startsWith("<ADD") ? ListChange::Add : ListChange::Remove,
+                                            QString::fromUtf8(line.mid(5).chopped(1))));
+        else
+            dispatcher.line(line);
+    }
 }
 
 // Runs a transcript through the framer in the given pieces, skipping message
@@ -247,6 +282,7 @@ private slots:
 
     void notificationTable_data() {
         QTest::addColumn<QString>("account");
+        QTest::addColumn<QString>("phase");
         QTest::addColumn<int>("trIdBefore");
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QStringList>("actions");
@@ -254,68 +290,84 @@ private slots:
         const QString me = "me@example.com";
         const int max = std::numeric_limits<qint32>::max();
 
-        QTest::newRow("VER") << me << 1 << QByteArray("VER 1 MSNP5 MSNP4 CVR0") << QStringList{"send INF 2"}
-                             << 2;
-        QTest::newRow("INF") << me << 2 << QByteArray("INF 2 MD5") << QStringList{"send USR 3 MD5 I " + me}
-                             << 3;
-        QTest::newRow("XFR NS") << me << 3 << QByteArray("XFR 3 NS 127.0.0.1:1864 0")
+        QTest::newRow("VER") << me << "greeting" << 1 << QByteArray("VER 1 MSNP5 MSNP4 CVR0")
+                             << QStringList{"send INF 2"} << 2;
+        QTest::newRow("INF") << me << "greeting" << 2 << QByteArray("INF 2 MD5")
+                             << QStringList{"send USR 3 MD5 I " + me} << 3;
+        QTest::newRow("XFR NS") << me << "authenticating" << 3 << QByteArray("XFR 3 NS 127.0.0.1:1864 0")
                                 << QStringList{"reconnect 127.0.0.1:1864"} << 0;
-        QTest::newRow("challenge") << me << 2 << QByteArray("USR 2 MD5 S 1013928519.693957190")
+        QTest::newRow("challenge") << me << "authenticating" << 2
+                                   << QByteArray("USR 2 MD5 S 1013928519.693957190")
                                    << QStringList{"send USR 2 MD5 S 7f919fab309532df353c901430df36fa"} << 2;
-        QTest::newRow("OK") << me << 2 << QByteArray("USR 2 OK me@example.com Me")
+        // Hashed as the bytes that came, not as their U+FFFD replacements.
+        QTest::newRow("challenge that is not UTF-8")
+            << me << "authenticating" << 2 << QByteArray("USR 2 MD5 S \xff\xfe\x80z")
+            << QStringList{"send USR 2 MD5 S 67cbbe20fe1c33a07a08115c456e6c0f"} << 2;
+        QTest::newRow("OK") << me << "authenticating" << 2 << QByteArray("USR 2 OK me@example.com Me")
                             << QStringList{"signed in", "send CHG 3 NLN"} << 3;
         QTest::newRow("OK for another number is a challenge")
-            << me << 2 << QByteArray("USR 5 OK me@example.com Me")
+            << me << "authenticating" << 2 << QByteArray("USR 5 OK me@example.com Me")
             << QStringList{"send USR 2 MD5 S a7a55ecd479ec8d52e1b42106f6f2162"} << 2;
         QTest::newRow("CHG with extra fields")
-            << me << 3 << QByteArray("CHG 3 NLN 0") << QStringList{"send SYN 4 0"} << 4;
-        QTest::newRow("XFR SB") << me << 4
-                                << QByteArray("XFR 4 SB 127.0.0.1:1865 CKI 17262740.1050826919.32308")
-                                << QStringList{"switchboard 127.0.0.1:1865 17262740.1050826919.32308"} << 4;
+            << me << "online" << 3 << QByteArray("CHG 3 NLN 0") << QStringList{"send SYN 4 0"} << 4;
         QTest::newRow("non-ASCII account as UTF-8")
-            << QString::fromUtf8("j\xc3\xb6@example.com") << 2 << QByteArray("INF 2 MD5")
+            << QString::fromUtf8("j\xc3\xb6@example.com") << "greeting" << 2 << QByteArray("INF 2 MD5")
             << QStringList{QString::fromUtf8("send USR 3 MD5 I j\xc3\xb6@example.com")} << 3;
 
         // Lines the table does not name, and error replies nobody waits for.
         for (const char* ignored :
              {"500 4", "LST 4 FL 1 1 1 bob@example.com Bob 0", "GTC 4 1 A", "BLP 4 1 AL",
               "ILN 3 NLN bob@example.com Bob", "NLN NLN bob@example.com Bob", "FLN bob@example.com",
-              "SYN 4 1", "XFR 4 RL 127.0.0.1:1", "", "MSG Hotmail Hotmail 9", "ver 1 MSNP5"})
-            QTest::newRow(tag(ignored)) << me << 4 << QByteArray(ignored) << QStringList{} << 4;
+              "SYN 4 1", "XFR 4 RL 127.0.0.1:1", "", "MSG Hotmail Hotmail 9", "ver 1 MSNP5",
+              "ADD 0 RL 5 bob@example.com Bob", "ADD 4 AL 5 bob@example.com bob@example.com",
+              "REM 4 AL 6 bob@example.com"})
+            QTest::newRow(tag(ignored)) << me << "online" << 4 << QByteArray(ignored) << QStringList{} << 4;
+        // The sign-in's lines once it is over, and a switchboard nobody asked for.
+        for (const char* stray : {"USR 5 MD5 S zzz", "USR 4 OK me@example.com Me", "VER 4 MSNP5", "INF 4 MD5",
+                                  "XFR 0 SB 127.0.0.1:1865 CKI ticket"})
+            QTest::newRow(tag(stray)) << me << "online" << 4 << QByteArray(stray) << QStringList{} << 4;
+        QTest::newRow("CHG before the sign-in")
+            << me << "authenticating" << 3 << QByteArray("CHG 3 NLN") << QStringList{} << 3;
 
         // Replies lacking what the table reads.
-        for (const char* malformed :
-             {"XFR", "XFR 3", "XFR 3 NS", "XFR 3 NS 127.0.0.1", "XFR 3 NS 127.0.0.1:99999",
-              "XFR 3 NS 127.0.0.1:abc", "XFR 3 NS :1864", "XFR 4 SB", "XFR 4 SB 127.0.0.1:1865",
-              "XFR 4 SB 127.0.0.1:1865 CKI", "XFR 4 SB 127.0.0.1:1865 CKI ", "XFR 4 SB 127.0.0.1:x CKI auth",
-              "XFR 4 SB 127.0.0.1:1865 CKI a\rb", "XFR 4 SB 127.0.0.1:1865 CKI a\nb", "USR 2 MD5 S",
-              "USR 2 MD5 S ", "USR"})
-            QTest::newRow(tag(malformed)) << me << 3 << QByteArray(malformed) << QStringList{} << 3;
+        for (const char* malformed : {"XFR", "XFR 3", "USR 2 MD5 S", "USR 2 MD5 S ", "USR"})
+            QTest::newRow(tag(malformed))
+                << me << "authenticating" << 3 << QByteArray(malformed) << QStringList{} << 3;
+        for (const char* nowhere : {"XFR 3 NS", "XFR 3 NS 127.0.0.1", "XFR 3 NS 127.0.0.1:0",
+                                    "XFR 3 NS 127.0.0.1:99999", "XFR 3 NS 127.0.0.1:abc", "XFR 3 NS :1864"})
+            QTest::newRow(tag(nowhere))
+                << me << "authenticating" << 3 << QByteArray(nowhere) << QStringList{"bad redirect"} << 3;
 
         QTest::newRow("account with a space")
-            << "me @example.com" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
+            << "me @example.com"
+            << "greeting" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
         QTest::newRow("account with CR LF")
-            << "me@example.com\r\nOUT" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
+            << "me@example.com\r\nOUT"
+            << "greeting" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
         QTest::newRow("empty account")
-            << "" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
+            << ""
+            << "greeting" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
 
         QTest::newRow("VER at the limit wraps")
-            << me << max << QByteArray("VER 0") << QStringList{"send INF 0"} << 0;
-        QTest::newRow("INF at the limit wraps")
-            << me << max << QByteArray("INF 0 MD5") << QStringList{"send USR 0 MD5 I " + me} << 0;
+            << me << "greeting" << max << QByteArray("VER 0") << QStringList{"send INF 0"} << 0;
+        QTest::newRow("INF at the limit wraps") << me << "greeting" << max << QByteArray("INF 0 MD5")
+                                                << QStringList{"send USR 0 MD5 I " + me} << 0;
         QTest::newRow("CHG at the limit wraps")
-            << me << max << QByteArray("CHG 1 NLN") << QStringList{"send SYN 0 0"} << 0;
+            << me << "online" << max << QByteArray("CHG 1 NLN") << QStringList{"send SYN 0 0"} << 0;
         QTest::newRow("OK at the limit wraps")
-            << me << max << QByteArray("USR " + QByteArray::number(max) + " OK me@example.com Me")
+            << me << "authenticating" << max
+            << QByteArray("USR " + QByteArray::number(max) + " OK me@example.com Me")
             << QStringList{"signed in", "send CHG 0 NLN"} << 0;
     }
     void notificationTable() {
         QFETCH(QString, account);
+        QFETCH(QString, phase);
         QFETCH(int, trIdBefore);
         QFETCH(QByteArray, line);
         QFETCH(QStringList, actions);
         QFETCH(int, trIdAfter);
         NotificationDispatcher dispatcher([&] { return account; }, [] { return QStringLiteral("password"); });
+        drive(dispatcher, phase);
         dispatcher.setTrID(trIdBefore);
         QCOMPARE(describe(dispatcher.line(line)), actions);
         QCOMPARE(dispatcher.TrID(), trIdAfter);
@@ -330,77 +382,191 @@ private slots:
         QCOMPARE(describe(dispatcher.connected()), QStringList{"send VER 0 MSNP5 MSNP4 CVRO"});
     }
 
-    void errorRepliesThatAnswerUs_data() {
-        // "<XFR SB>" stands for a status probe's request.
+    void redirectsAreLimited() {
+        NotificationDispatcher dispatcher([] { return QString(); }, [] { return QString(); });
+        dispatcher.start();
+        for (int i = 0; i < NotificationDispatcher::MaxRedirects; ++i) {
+            dispatcher.connected();
+            QCOMPARE(describe(dispatcher.line("XFR 3 NS 127.0.0.1:1864 0")),
+                     QStringList{"reconnect 127.0.0.1:1864"});
+        }
+        dispatcher.connected();
+        QCOMPARE(describe(dispatcher.line("XFR 3 NS 127.0.0.1:1864 0")), QStringList{"too many redirects"});
+    }
+
+    void repliesToOurRequests_data() {
+        QTest::addColumn<QString>("phase");
         QTest::addColumn<Lines>("before");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("actions");
-        const Lines signedIn{"VER 1", "INF 1 MD5", "USR 2 MD5 S 1013928519.693957190",
-                             "USR 2 OK me@example.com Me", "CHG 3 NLN"};
-        QTest::newRow("wrong password") << Lines{"VER 1", "INF 1 MD5", "USR 2 MD5 S 1013928519.693957190"}
-                                        << QByteArray("911 2") << QStringList{"sign-in refused"};
+        const QByteArray bob = "bob@example.com";
+        QTest::newRow("wrong password") << "authenticating" << Lines{"USR 3 MD5 S 1013928519.693957190"}
+                                        << QByteArray("911 3") << QStringList{"sign-in refused"};
         QTest::newRow("account refused")
-            << Lines{"VER 1", "INF 1 MD5"} << QByteArray("911 2") << QStringList{"sign-in refused"};
+            << "authenticating" << Lines{} << QByteArray("911 3") << QStringList{"sign-in refused"};
         QTest::newRow("without number")
-            << Lines{"VER 1", "INF 1 MD5"} << QByteArray("911") << QStringList{"sign-in refused"};
-        QTest::newRow("other number") << Lines{"VER 1", "INF 1 MD5"} << QByteArray("911 7") << QStringList{};
-        QTest::newRow("before sign-in") << Lines{"VER 1"} << QByteArray("500 1") << QStringList{};
-        QTest::newRow("after sign-in") << signedIn << QByteArray("911 4") << QStringList{};
+            << "authenticating" << Lines{} << QByteArray("911") << QStringList{"sign-in refused"};
+        QTest::newRow("other number") << "authenticating" << Lines{} << QByteArray("911 7") << QStringList{};
+        QTest::newRow("before sign-in") << "greeting" << Lines{} << QByteArray("500 1") << QStringList{};
+        QTest::newRow("after sign-in") << "online" << Lines{} << QByteArray("911 4") << QStringList{};
+        QTest::newRow("stray challenge, then a refusal")
+            << "online" << Lines{"USR 4 MD5 S zzz"} << QByteArray("911 4") << QStringList{};
         QTest::newRow("switchboard request")
-            << signedIn + Lines{"<XFR SB>"} << QByteArray("913 4") << QStringList{"switchboard refused"};
+            << "online" << Lines{"<XFR SB>"} << QByteArray("913 4") << QStringList{"switchboard refused"};
         QTest::newRow("switchboard request answered")
-            << signedIn + Lines{"<XFR SB>", "XFR 4 SB 127.0.0.1:1 CKI a"} << QByteArray("913 4")
+            << "online" << Lines{"<XFR SB>"}
+            << QByteArray("XFR 4 SB 127.0.0.1:1865 CKI 17262740.1050826919.32308")
+            << QStringList{"switchboard 127.0.0.1:1865 17262740.1050826919.32308"};
+        QTest::newRow("switchboard answered once")
+            << "online" << Lines{"<XFR SB>", "XFR 4 SB 127.0.0.1:1 CKI a"} << QByteArray("913 4")
             << QStringList{};
+        QTest::newRow("switchboard answer without a ticket")
+            << "online" << Lines{"<XFR SB>"} << QByteArray("XFR 4 SB 127.0.0.1:1865 CKI")
+            << QStringList{"switchboard refused"};
+        QTest::newRow("allow-list add")
+            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("ADD 5 AL 12 " + bob + " " + bob)
+            << QStringList{"add bob@example.com done"};
+        QTest::newRow("allow-list add of no such account")
+            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("207 5")
+            << QStringList{"add bob@example.com refused 207"};
+        QTest::newRow("allow-list add answered for the forward list")
+            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("ADD 5 FL 12 " + bob + " " + bob)
+            << QStringList{};
+        QTest::newRow("allow-list removal")
+            << "online" << Lines{"<ADD bob@example.com>", "<REM bob@example.com>"}
+            << QByteArray("REM 6 AL 13 " + bob) << QStringList{"remove bob@example.com done"};
+        // The request and the add it follows share a number: the service
+        // answers in order, so the error is the older request's.
+        QTest::newRow("switchboard request after an add")
+            << "online" << Lines{"<ADD bob@example.com>", "<XFR SB>"} << QByteArray("500 5")
+            << QStringList{"add bob@example.com refused 500"};
     }
-    void errorRepliesThatAnswerUs() {
+    void repliesToOurRequests() {
+        QFETCH(QString, phase);
         QFETCH(Lines, before);
         QFETCH(QByteArray, reply);
         QFETCH(QStringList, actions);
         NotificationDispatcher dispatcher([] { return QStringLiteral("me@example.com"); },
                                           [] { return QStringLiteral("password"); });
-        dispatcher.setTrID(0);
-        for (const QByteArray& line : before) {
-            if (line == "<XFR SB>")
-                QCOMPARE(dispatcher.switchboardRequest(), QByteArray("XFR 4 SB\r\n"));
-            else
-                dispatcher.line(line);
-        }
+        drive(dispatcher, phase, before);
         const qint32 trId = dispatcher.TrID();
         QCOMPARE(describe(dispatcher.line(reply)), actions);
         QCOMPARE(dispatcher.TrID(), trId);
     }
 
-    void switchboardTable_data() {
+    void allowListRequestsTakeNewNumbers() {
+        NotificationDispatcher dispatcher([] { return QStringLiteral("me@example.com"); },
+                                          [] { return QStringLiteral("password"); });
+        drive(dispatcher, "online");
+        QCOMPARE(dispatcher.switchboardRequest(), QByteArray("XFR 4 SB\r\n"));
+        QCOMPARE(dispatcher.allowListRequest(ListChange::Add, "bob@example.com"),
+                 QByteArray("ADD 5 AL bob@example.com bob@example.com\r\n"));
+        QCOMPARE(dispatcher.allowListRequest(ListChange::Remove, "bob@example.com"),
+                 QByteArray("REM 6 AL bob@example.com\r\n"));
+        QCOMPARE(dispatcher.allowListRequest(ListChange::Add, "bob\r\nOUT"), std::optional<QByteArray>());
+        QCOMPARE(dispatcher.TrID(), 6);
+    }
+
+    void probeTable_data() {
+        // The step the probe has reached, with bob@example.com asked for.
+        QTest::addColumn<QString>("step");
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<std::optional<QString>>("selected");
         QTest::addColumn<QStringList>("actions");
         const std::optional<QString> bob = QStringLiteral("bob@example.com");
         QTest::newRow("USR calls the selected contact")
-            << QByteArray("USR 1 OK me@example.com Me") << bob << QStringList{"send CAL 2 bob@example.com"};
-        QTest::newRow("any USR") << QByteArray("USR") << bob << QStringList{"send CAL 2 bob@example.com"};
-        QTest::newRow("RINGING") << QByteArray("CAL 2 RINGING 11752013") << bob
-                                 << QStringList{"Online", "send OUT", "close"};
-        QTest::newRow("other CAL") << QByteArray("CAL 2 BUSY") << bob << QStringList{};
-        QTest::newRow("CAL without field 2") << QByteArray("CAL 2") << bob << QStringList{};
-        QTest::newRow("bare CAL") << QByteArray("CAL") << bob << QStringList{};
-        QTest::newRow("error to the call") << QByteArray("217 2") << bob << QStringList{"Offline"};
-        QTest::newRow("error to the sign-in") << QByteArray("911 1") << bob << QStringList{"Offline"};
-        QTest::newRow("anything else")
-            << QByteArray("JOI bob@example.com Bob") << bob << QStringList{"Offline"};
-        QTest::newRow("empty line") << QByteArray() << bob << QStringList{"Offline"};
-        QTest::newRow("nothing selected")
-            << QByteArray("USR 1 OK") << std::optional<QString>() << QStringList{"bad contact"};
+            << "signing on" << QByteArray("USR 1 OK me@example.com Me")
+            << std::optional<QString>("carol@example.com") << QStringList{"send CAL 2 carol@example.com"};
+        QTest::newRow("any USR") << "signing on" << QByteArray("USR") << bob
+                                 << QStringList{"send CAL 2 bob@example.com"};
+        QTest::newRow("nothing selected calls the contact asked for")
+            << "signing on" << QByteArray("USR 1 OK") << std::optional<QString>()
+            << QStringList{"send CAL 2 bob@example.com"};
         QTest::newRow("line break in contact")
-            << QByteArray("USR 1 OK") << std::optional<QString>("bob\r\nOUT") << QStringList{"bad contact"};
+            << "signing on" << QByteArray("USR 1 OK") << std::optional<QString>("bob\r\nOUT")
+            << QStringList{"drop", "Bad contact"};
         QTest::newRow("space in contact")
-            << QByteArray("USR 1 OK") << std::optional<QString>("bob x") << QStringList{"bad contact"};
+            << "signing on" << QByteArray("USR 1 OK") << std::optional<QString>("bob x")
+            << QStringList{"drop", "Bad contact"};
+        // Nobody was asked about the contact.
+        QTest::newRow("error to the sign-in")
+            << "signing on" << QByteArray("911 1") << bob << QStringList{"drop", "Check refused"};
+        QTest::newRow("RINGING") << "calling" << QByteArray("CAL 2 RINGING 11752013") << bob
+                                 << QStringList{"Online", "send OUT", "close"};
+        QTest::newRow("other CAL") << "calling" << QByteArray("CAL 2 BUSY") << bob << QStringList{};
+        QTest::newRow("CAL without field 2") << "calling" << QByteArray("CAL 2") << bob << QStringList{};
+        QTest::newRow("listed but offline")
+            << "calling" << QByteArray("217 2") << bob << QStringList{"Offline"};
+        QTest::newRow("on none of our lists")
+            << "calling" << QByteArray("205 2") << bob << QStringList{"add bob@example.com"};
+        QTest::newRow("no such account")
+            << "calling" << QByteArray("207 2") << bob << QStringList{"No such user"};
+        QTest::newRow("anything else")
+            << "calling" << QByteArray("JOI bob@example.com Bob") << bob << QStringList{"Offline"};
+        QTest::newRow("empty line") << "calling" << QByteArray() << bob << QStringList{"Offline"};
+        QTest::newRow("chatter while listing")
+            << "listing" << QByteArray("JOI bob@example.com Bob") << bob << QStringList{};
+        QTest::newRow("RINGING on the second call")
+            << "recalling" << QByteArray("CAL 3 RINGING 11752013") << bob
+            << QStringList{"Online", "send OUT", "close", "remove bob@example.com"};
+        QTest::newRow("offline on the second call")
+            << "recalling" << QByteArray("217 3") << bob << QStringList{"Offline", "remove bob@example.com"};
+        QTest::newRow("still on none of our lists") << "recalling" << QByteArray("205 3") << bob
+                                                    << QStringList{"Check refused", "remove bob@example.com"};
+        QTest::newRow("after the answer") << "answered" << QByteArray("217 2") << bob << QStringList{};
     }
-    void switchboardTable() {
+    void probeTable() {
+        QFETCH(QString, step);
         QFETCH(QByteArray, line);
         QFETCH(std::optional<QString>, selected);
         QFETCH(QStringList, actions);
-        const SwitchboardHandler handler([&] { return selected; });
-        QCOMPARE(describe(handler.line(line)), actions);
+        std::optional<QString> now = QStringLiteral("bob@example.com");
+        StatusProbe probe([] { return QStringLiteral("me@example.com"); }, [&] { return now; });
+        probe.requested("bob@example.com");
+        QCOMPARE(describe(probe.switchboardOffered("127.0.0.1", 1865, "ticket")),
+                 (QStringList{"drop", "connect 127.0.0.1:1865"}));
+        QCOMPARE(describe(probe.chatConnected()), QStringList{"send USR 1 me@example.com ticket"});
+        if (step != "signing on")
+            QCOMPARE(describe(probe.chatLine("USR 1 OK me@example.com Me")),
+                     QStringList{"send CAL 2 bob@example.com"});
+        if (step == "listing" || step == "recalling")
+            QCOMPARE(describe(probe.chatLine("205 2")), QStringList{"add bob@example.com"});
+        if (step == "recalling")
+            QCOMPARE(describe(probe.listAnswer(ListChange::Add, "bob@example.com", 0)),
+                     QStringList{"send CAL 3 bob@example.com"});
+        if (step == "answered")
+            QCOMPARE(describe(probe.chatLine("217 2")), QStringList{"Offline"});
+        now = selected;
+        QCOMPARE(describe(probe.chatLine(line)), actions);
+    }
+
+    void allowListAnswersToTheProbe_data() {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("exchangeOver");
+        QTest::addColumn<QStringList>("actions");
+        QTest::newRow("added") << 0 << false << QStringList{"send CAL 3 bob@example.com"};
+        QTest::newRow("no such account") << 207 << false << QStringList{"No such user"};
+        QTest::newRow("refused") << 500 << false << QStringList{"Check refused"};
+        QTest::newRow("not asked") << StatusProbe::NotAsked << false << QStringList{"Check refused"};
+        // The contact must not stay on the list for a check that was given up.
+        QTest::newRow("added after the check gave up") << 0 << true << QStringList{"remove bob@example.com"};
+        QTest::newRow("refused after the check gave up") << 207 << true << QStringList{};
+    }
+    void allowListAnswersToTheProbe() {
+        QFETCH(int, error);
+        QFETCH(bool, exchangeOver);
+        QFETCH(QStringList, actions);
+        StatusProbe probe([] { return QStringLiteral("me@example.com"); },
+                          [] { return std::optional<QString>("bob@example.com"); });
+        probe.requested("bob@example.com");
+        probe.switchboardOffered("127.0.0.1", 1865, "ticket");
+        probe.chatConnected();
+        probe.chatLine("USR 1 OK me@example.com Me");
+        QCOMPARE(describe(probe.chatLine("205 2")), QStringList{"add bob@example.com"});
+        if (exchangeOver)
+            QCOMPARE(describe(probe.timedOut()), (QStringList{"drop", "No answer"}));
+        QCOMPARE(describe(probe.listAnswer(ListChange::Add, "bob@example.com", error)), actions);
+        QCOMPARE(probe.waiting(), error == 0 && !exchangeOver); // the second call
     }
 
     void switchboardSignInLine_data() {
@@ -420,7 +586,7 @@ private slots:
         QFETCH(QString, account);
         QFETCH(QByteArray, auth);
         QFETCH(std::optional<QByteArray>, line);
-        QCOMPARE(SwitchboardHandler::signInLine(account, auth), line);
+        QCOMPARE(StatusProbe::signInLine(account, auth), line);
     }
 };
 

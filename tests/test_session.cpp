@@ -2,6 +2,7 @@
 #include "session/ServiceSession.h"
 #include "tests/support/ScriptedMsnpServer.h"
 
+#include <QSet>
 #include <QTcpSocket>
 #include <QtTest>
 #include <memory>
@@ -119,6 +120,39 @@ void scriptSwitchboard(ScriptedMsnpServer& switchboard, const QByteArray& callRe
     switchboard.on("USR", [](const Lines&) { return Reply{"USR 1 OK me@example.com Me\r\n"}; });
     switchboard.on("CAL", [callReply](const Lines&) { return Reply{callReply}; });
 }
+
+// The real service's list rule: a call rings only a contact that is on one of
+// the caller's lists; others get 205, unknown addresses 207, listed contacts
+// who are offline 217. The allow list changes by ADD and REM.
+struct Directory {
+    QSet<QByteArray> online{"bob@example.com", "carol@example.com"};
+    QSet<QByteArray> offline{"dave@example.com", "erin@example.com"};
+    QSet<QByteArray> listed{"bob@example.com", "dave@example.com"};
+
+    bool exists(const QByteArray& who) const { return online.contains(who) || offline.contains(who); }
+    void serve(ScriptedMsnpServer& notification, ScriptedMsnpServer& switchboard) {
+        notification.on("ADD", [this](const Lines& f) {
+            if (!exists(f.value(3)))
+                return Reply{"207 " + trid(f) + "\r\n"};
+            listed.insert(f.value(3));
+            return Reply{"ADD " + trid(f) + " " + f.value(2) + " 12 " + f.value(3) + " " + f.value(3) +
+                         "\r\n"};
+        });
+        notification.on("REM", [this](const Lines& f) {
+            listed.remove(f.value(3));
+            return Reply{"REM " + trid(f) + " " + f.value(2) + " 13 " + f.value(3) + "\r\n"};
+        });
+        switchboard.on("CAL", [this](const Lines& f) {
+            const QByteArray who = f.value(2);
+            const QByteArray code = !exists(who)            ? "207"
+                                    : !listed.contains(who) ? "205"
+                                    : offline.contains(who) ? "217"
+                                                            : "";
+            return Reply{code.isEmpty() ? "CAL " + trid(f) + " RINGING 11752013\r\n"
+                                        : code + " " + trid(f) + "\r\n"};
+        });
+    }
+};
 
 Lines lines(std::initializer_list<const char*> texts) {
     Lines out;
@@ -265,6 +299,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), text, Patience);
         QVERIFY(window.timer1Stops >= 1);
         QCOMPARE(window.session->wsConnect()->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!window.session->signedIn());
         // A check now has no connection to ask on.
         window.session->startProbe("bob@example.com");
         QCOMPARE(window.Label1(), QString("Not connected"));
@@ -284,7 +319,7 @@ private slots:
             << call + lines({"OUT"}) << false;
         // The switchboard answered, so it is no silence: the status line keeps its text.
         QTest::newRow("a call that does not ring changes nothing")
-            << QByteArray("CAL 2 BUSY 1\r\n") << "MSN (Online)" << call << true;
+            << QByteArray("CAL 2 BUSY 1\r\n") << "" << call << true;
     }
     void probeShowsTheCallAnswer() {
         QFETCH(QByteArray, callReply);
@@ -297,6 +332,7 @@ private slots:
         const int stopsBefore = window.timer1Stops;
         window.session->startProbe("bob@example.com");
         QCOMPARE(window.label2, QString("bob@example.com's Status: "));
+        QCOMPARE(window.Label1(), QString()); // no answer from before beside the new name
         QCOMPARE(window.timer1Stops, stopsBefore + 1);
         QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), text, Patience);
         QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().last(), QByteArray("XFR 4 SB"), Patience);
@@ -364,7 +400,7 @@ private slots:
         QCOMPARE(o->notification.lines().mid(6), lines({"XFR 4 SB", "XFR 4 SB"}));
         QCOMPARE(o->switchboard.lines().value(0), QByteArray("USR 1 me@example.com ticket2"));
         QTest::qWait(PastTheLimit);
-        QCOMPARE(window.label1.mid(1), QStringList{"Online"});
+        QCOMPARE(window.label1.mid(1), (QStringList{"", "", "Online"}));
     }
 
     void probeWithoutAnAnswerIsBounded_data() {
@@ -490,6 +526,168 @@ private slots:
             QVERIFY2(!line.startsWith("CAL"), line.constData());
         }
         QCOMPARE(window.session->wsChat()->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    void checksFollowTheServiceListRule_data() {
+        QTest::addColumn<QString>("contact");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Lines>("requests");
+        QTest::addColumn<Lines>("calls");
+        const auto sb = [](const char* who, bool again, bool out) {
+            Lines l{"USR 1 me@example.com 17262740.1050826919.32308", QByteArray("CAL 2 ") + who};
+            if (again)
+                l << QByteArray("CAL 3 ") + who;
+            if (out)
+                l << "OUT";
+            return l;
+        };
+        QTest::newRow("listed, online")
+            << "bob@example.com"
+            << "Online" << lines({"XFR 4 SB"}) << sb("bob@example.com", false, true);
+        QTest::newRow("listed, offline")
+            << "dave@example.com"
+            << "Offline" << lines({"XFR 4 SB"}) << sb("dave@example.com", false, false);
+        QTest::newRow("on no list, online")
+            << "carol@example.com"
+            << "Online"
+            << lines(
+                   {"XFR 4 SB", "ADD 5 AL carol@example.com carol@example.com", "REM 6 AL carol@example.com"})
+            << sb("carol@example.com", true, true);
+        QTest::newRow("on no list, offline")
+            << "erin@example.com"
+            << "Offline"
+            << lines({"XFR 4 SB", "ADD 5 AL erin@example.com erin@example.com", "REM 6 AL erin@example.com"})
+            << sb("erin@example.com", true, false);
+        QTest::newRow("no such account")
+            << "nobody@example.com"
+            << "No such user" << lines({"XFR 4 SB"}) << sb("nobody@example.com", false, false);
+    }
+    void checksFollowTheServiceListRule() {
+        QFETCH(QString, contact);
+        QFETCH(QString, text);
+        QFETCH(Lines, requests);
+        QFETCH(Lines, calls);
+        auto o = online();
+        Directory directory;
+        const QSet<QByteArray> listedBefore = directory.listed;
+        directory.serve(o->notification, o->switchboard);
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
+        o->window.selected = contact;
+        o->window.session->startProbe(contact);
+        QTRY_COMPARE_WITH_TIMEOUT(o->window.Label1(), text, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().mid(6), requests, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(o->switchboard.lines(), calls, Patience);
+        // The account's lists are as they were, and nothing ever touched the
+        // forward list, which would tell the contact.
+        QTRY_COMPARE_WITH_TIMEOUT(directory.listed, listedBefore, Patience);
+        for (const QByteArray& line : o->notification.lines())
+            QVERIFY2(!line.contains(" FL "), line.constData());
+        QCOMPARE(o->window.label1.count(text), 1);
+        QVERIFY(!o->window.label1.contains("Offline") || text == "Offline");
+    }
+
+    void allowListStepThatGoesWrong_data() {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("add refused: no such account") << "207 to ADD"
+                                                      << "No such user" << false;
+        QTest::newRow("add refused otherwise") << "500 to ADD"
+                                               << "Check refused" << false;
+        QTest::newRow("still not rung once allowed") << "205 twice"
+                                                     << "Check refused" << true;
+        QTest::newRow("add never answered") << "silent ADD"
+                                            << "No answer" << false;
+    }
+    void allowListStepThatGoesWrong() {
+        QFETCH(QString, trouble);
+        QFETCH(QString, text);
+        QFETCH(bool, removed);
+        auto o = online();
+        Directory directory;
+        directory.serve(o->notification, o->switchboard);
+        if (trouble == "207 to ADD" || trouble == "500 to ADD")
+            o->notification.on("ADD", [code = trouble.left(3).toLatin1()](const Lines& f) {
+                return Reply{code + " " + trid(f) + "\r\n"};
+            });
+        if (trouble == "silent ADD")
+            o->notification.on("ADD", [](const Lines&) { return Reply{}; });
+        if (trouble == "205 twice")
+            o->switchboard.on("CAL", [](const Lines& f) { return Reply{"205 " + trid(f) + "\r\n"}; });
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
+        o->window.selected = QStringLiteral("carol@example.com");
+        o->window.session->startProbe("carol@example.com");
+        QTRY_COMPARE_WITH_TIMEOUT(o->window.Label1(), text, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().contains("REM 6 AL carol@example.com"), removed,
+                                  Patience);
+        QVERIFY(!o->window.label1.contains("Offline") && !o->window.label1.contains("Online"));
+    }
+
+    void aServerThatStopsReadingIsLeft() {
+        ScriptedMsnpServer server;
+        scriptNotification(server);
+        Window window;
+        window.startAt(server);
+        QTRY_COMPARE_WITH_TIMEOUT(server.lines().value(5), QByteArray("SYN 5 0"), Patience);
+        // Each CHG is answered with a SYN; a server that never reads them
+        // would have them piling up in our memory.
+        server.floodWithoutReading("CHG 9 NLN\r\n", qint64(256) << 20);
+        QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), QString("Connection lost"), 60000);
+        QVERIFY(window.session->wsConnect()->bytesToWrite() == 0);
+    }
+
+    void redirectsThatLeadNowhere_data() {
+        QTest::addColumn<QByteArray>("to"); // empty: back to the same server
+        QTest::newRow("in circles") << QByteArray();
+        QTest::newRow("no port") << QByteArray("127.0.0.1");
+        QTest::newRow("port 0") << QByteArray("127.0.0.1:0");
+    }
+    void redirectsThatLeadNowhere() {
+        QFETCH(QByteArray, to);
+        ScriptedMsnpServer dispatch;
+        scriptDispatch(dispatch, to.isEmpty() ? dispatch.address() : QString::fromLatin1(to));
+        Window window;
+        window.startAt(dispatch);
+        QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), QString("Cannot connect"), Patience);
+        QVERIFY(dispatch.connectionCount() <= 1 + NotificationDispatcher::MaxRedirects);
+        QCOMPARE(window.session->wsConnect()->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    void signInThatStalls_data() {
+        QTest::addColumn<bool>("redirect");
+        QTest::newRow("at the dispatch server") << false;
+        QTest::newRow("after the redirect") << true;
+    }
+    void signInThatStalls() {
+        QFETCH(bool, redirect);
+        ScriptedMsnpServer dispatch, notification;
+        scriptDispatch(dispatch, notification.address()); // the notification server answers nothing
+        Window window;
+        window.session->setSignInTimeout(Limit);
+        window.startAt(redirect ? dispatch : notification);
+        QTRY_COMPARE_WITH_TIMEOUT(window.Label1(), QString("Sign-in stalled"), Patience);
+        QCOMPARE(window.session->wsConnect()->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // Lines a server may send unasked once we are online; a CHG after them
+    // shows when they have been read.
+    void unaskedLinesOnceOnline_data() {
+        QTest::addColumn<QByteArray>("unasked");
+        QTest::newRow("a challenge, then a refusal") << QByteArray("USR 5 MD5 S zzz\r\n911 5\r\n");
+        QTest::newRow("a switchboard nobody asked for")
+            << QByteArray("XFR 0 SB <switchboard> CKI ticket\r\n");
+    }
+    void unaskedLinesOnceOnline() {
+        QFETCH(QByteArray, unasked);
+        auto o = online();
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(5), QByteArray("SYN 4 0"), Patience);
+        o->notification.send(unasked.replace("<switchboard>", o->switchboard.address().toLatin1()) +
+                             "CHG 7 NLN\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(o->notification.lines().value(6), QByteArray("SYN 5 0"), Patience);
+        QCOMPARE(o->notification.lines().size(), 7);
+        QCOMPARE(o->window.label1, QStringList{"MSN (Online)"});
+        QVERIFY(o->window.session->signedIn());
+        QCOMPARE(o->switchboard.connectionCount(), 0);
     }
 };
 

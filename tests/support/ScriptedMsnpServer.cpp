@@ -5,6 +5,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <memory>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -77,7 +80,7 @@ bool ScriptedMsnpServer::isOpen(int connection) const {
 void ScriptedMsnpServer::accept() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         const int index = connectionCount();
-        m_clients.push_back(Client{socket, {}, {}, {}, false, false, false});
+        m_clients.push_back(Client{socket, {}, {}, {}, false, false, false, true});
         connect(socket, &QTcpSocket::readyRead, this, [this, index] { read(index); });
         connect(socket, &QTcpSocket::disconnected, this,
                 [this, index] { m_clients[index].closedByPeer = true; });
@@ -86,6 +89,8 @@ void ScriptedMsnpServer::accept() {
 
 void ScriptedMsnpServer::read(int index) {
     Client& client = m_clients[index];
+    if (!client.reading)
+        return;
     client.pending += client.socket->readAll();
     qsizetype end;
     while ((end = client.pending.indexOf("\r\n")) >= 0) {
@@ -134,4 +139,24 @@ void ScriptedMsnpServer::send(const QByteArray& data) {
 void ScriptedMsnpServer::drop() {
     if (!m_clients.empty() && m_clients.back().socket)
         m_clients.back().socket->disconnectFromHost();
+}
+
+void ScriptedMsnpServer::floodWithoutReading(const QByteArray& line, qint64 bytes) {
+    if (m_clients.empty() || !m_clients.back().socket)
+        return;
+    Client& client = m_clients.back();
+    client.reading = false;
+    // Qt stops taking bytes off the connection once this much is unread.
+    client.socket->setReadBufferSize(1);
+    const QByteArray batch = line.repeated(std::max<qsizetype>(1, 64 * 1024 / line.size()));
+    QTcpSocket* socket = client.socket;
+    auto left = std::make_shared<qint64>(bytes);
+    auto topUp = [socket, batch, left] {
+        while (*left > 0 && socket->bytesToWrite() < 256 * 1024) {
+            socket->write(batch);
+            *left -= batch.size();
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, topUp);
+    topUp();
 }

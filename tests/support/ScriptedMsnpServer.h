@@ -52,6 +52,9 @@ public:
 
     void send(const QByteArray& data); // to the latest client
     void drop();                       // hang up on the latest client
+    // Sends the line to the latest client over and over, bytes in all, as
+    // fast as the client takes it, and reads nothing from it any more.
+    void floodWithoutReading(const QByteArray& line, qint64 bytes);
 
 private:
     struct Client {
@@ -62,6 +65,7 @@ private:
         bool writing = false;
         bool dropWhenFlushed = false;
         bool closedByPeer = false;
+        bool reading = true;
     };
 
     void accept();
