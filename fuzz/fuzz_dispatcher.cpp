@@ -1,16 +1,15 @@
 // Arbitrary bytes, cut into arbitrary reads, through the line framer and the
 // notification reply table. Whatever arrives, TrID moves only as the table
 // allows and every line sent is one well-formed command.
+#include "fuzz/WireChecks.h"
 #include "session/NotificationDispatcher.h"
 #include "session/Protocol.h"
-#include "fuzz/WireChecks.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 
 namespace {
-
 
 void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32 after) {
     const bool stepped = after == (before == std::numeric_limits<qint32>::max() ? 0 : before + 1);
@@ -24,6 +23,8 @@ void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32
             require(!to->host.isEmpty() && to->port != 0);
         } else if (const auto* sb = std::get_if<NotificationDispatcher::SwitchboardStep>(&action)) {
             require(!sb->host.isEmpty() && sb->port != 0 && isWireField(sb->auth));
+        } else if (const auto* list = std::get_if<NotificationDispatcher::ListAnswer>(&action)) {
+            require(list->contact == QLatin1String("bob@example.com") && list->error >= 0);
         }
     }
 }
@@ -76,6 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (line->size() % 5 == 0) {
                 checkLine(dispatcher.switchboardRequest());
                 require(dispatcher.TrID() == before);
+            } else if (line->size() % 7 == 0) {
+                const auto change = line->size() % 2 ? ListChange::Add : ListChange::Remove;
+                if (const auto request =
+                        dispatcher.allowListRequest(change, QStringLiteral("bob@example.com"))) {
+                    checkLine(*request);
+                    step({});
+                }
             }
         }
         require(framer.pendingBytes() <= LineFramer::MaxLineLength + 97);
