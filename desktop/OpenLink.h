@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 #include <functional>
 
 // Opens a web address or mail link with the desktop's default handler. The
@@ -10,7 +11,11 @@
 void OpenLink(const QString& target, const QString& operation = QStringLiteral("Open"),
               const QString& parameters = {}, const QString& directory = {}, int show = 0);
 
-// Tests replace the desktop handler to see which links were opened; an empty
-// function restores it.
-using LinkOpener = std::function<void(const QString& target)>;
+// The same for callers that must tell the user when nothing opens: false when
+// the desktop has no program for the link or could not start it.
+bool openLink(const QUrl& target);
+
+// Tests replace the desktop handler to see which links were opened and to
+// play a desktop that cannot open them; an empty function restores it.
+using LinkOpener = std::function<bool(const QUrl& target)>;
 void setLinkOpener(LinkOpener opener);

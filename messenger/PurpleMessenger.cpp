@@ -1,6 +1,6 @@
 #include "messenger/PurpleMessenger.h"
 
-#include "shell/OpenLink.h"
+#include "desktop/OpenLink.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -264,7 +264,14 @@ ClientResult PurpleMessenger::SendMail(const QString& contact) {
     // libpurple composes no mail; the desktop's mail program does.
     if (contact.isEmpty())
         return noContact();
-    OpenLink(QStringLiteral("mailto:") + contact);
+    // Built from parts: an address holding "?" or "&" must not add headers
+    // (a subject, a copy to someone) to the mail.
+    const QUrl mail = QUrl::fromEncoded("mailto:" + QUrl::toPercentEncoding(contact, "@"), QUrl::StrictMode);
+    if (!mail.isValid() || !openLink(mail))
+        return ClientResult::failure(
+            tr("Your desktop has no mail program that could write to %1. Set one up as your "
+               "default e-mail program, then try again.")
+                .arg(contact));
     return {};
 }
 

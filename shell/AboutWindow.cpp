@@ -3,7 +3,7 @@
 #include "shell/ClickableLabel.h"
 #include "shell/Links.h"
 #include "shell/Look.h"
-#include "shell/OpenLink.h"
+#include "desktop/OpenLink.h"
 
 #include <QFrame>
 #include <QPushButton>

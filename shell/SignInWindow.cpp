@@ -6,7 +6,7 @@
 #include "shell/Links.h"
 #include "shell/Look.h"
 #include "shell/MainWindow.h"
-#include "shell/OpenLink.h"
+#include "desktop/OpenLink.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

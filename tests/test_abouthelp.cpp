@@ -1,7 +1,7 @@
 #include "shell/AboutWindow.h"
 #include "shell/ClickableLabel.h"
 #include "shell/HelpWindow.h"
-#include "shell/OpenLink.h"
+#include "desktop/OpenLink.h"
 
 #include <QPushButton>
 #include <QtTest>
@@ -17,7 +17,10 @@ private slots:
     void init()
     {
         opened.clear();
-        setLinkOpener([this](const QString& target) { opened << target; });
+        setLinkOpener([this](const QUrl& target) {
+            opened << target.toString();
+            return true;
+        });
     }
     void cleanup() { setLinkOpener({}); }
 

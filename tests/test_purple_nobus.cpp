@@ -1,5 +1,5 @@
+#include "desktop/OpenLink.h"
 #include "messenger/PurpleMessenger.h"
-#include "shell/OpenLink.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -42,13 +42,35 @@ private slots:
         QVERIFY2(result.error.contains(QLatin1String("session bus")), qPrintable(result.error));
     }
 
+    void mailNeedsNoClient_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("link");
+        QTest::addColumn<bool>("desktopOpens");
+        QTest::newRow("plain address")
+            << "someone@example.com" << QByteArray("mailto:someone@example.com") << true;
+        // Written into the link as it stood, "?" and "&" would add a subject and a copy.
+        QTest::newRow("address that would add headers")
+            << "a?subject=hi&cc=b@example.com" << QByteArray("mailto:a%3Fsubject%3Dhi%26cc%3Db@example.com")
+            << true;
+        QTest::newRow("no mail program on the desktop")
+            << "someone@example.com" << QByteArray("mailto:someone@example.com") << false;
+    }
     void mailNeedsNoClient() {
-        QStringList opened;
-        setLinkOpener([&](const QString& target) { opened << target; });
-        const ClientResult result = PurpleMessenger().SendMail(QStringLiteral("someone@example.com"));
+        QFETCH(QString, address);
+        QFETCH(QByteArray, link);
+        QFETCH(bool, desktopOpens);
+        QList<QUrl> opened;
+        setLinkOpener([&](const QUrl& target) {
+            opened << target;
+            return desktopOpens;
+        });
+        const ClientResult result = PurpleMessenger().SendMail(address);
         setLinkOpener({});
-        QVERIFY(result.ok);
-        QCOMPARE(opened, QStringList{QStringLiteral("mailto:someone@example.com")});
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first().toEncoded(), link);
+        QVERIFY(!opened.first().hasQuery());
+        QCOMPARE(result.ok, desktopOpens);
+        QVERIFY(result.ok || result.error.contains(address));
     }
 };
 

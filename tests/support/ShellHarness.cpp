@@ -3,7 +3,7 @@
 #include "contacts/ContactFile.h"
 #include "contacts/ContactStore.h"
 #include "shell/MainWindow.h"
-#include "shell/OpenLink.h"
+#include "desktop/OpenLink.h"
 #include "shell/Shutdown.h"
 
 #include <QFile>
@@ -21,7 +21,10 @@ ShellHarness::ShellHarness(bool withDataFolder)
     setProgramMessenger(std::move(fake));
     Shutdown::resetForTests();
     Shutdown::setHandler([this] { ++programEnds; });
-    setLinkOpener([this](const QString& target) { openedLinks << target; });
+    setLinkOpener([this](const QUrl& target) {
+        openedLinks << target.toString();
+        return true;
+    });
 }
 
 ShellHarness::~ShellHarness()
