@@ -112,8 +112,10 @@ struct PurpleMessenger::Client {
     }
 
     // The account Velmora speaks for: the first enabled one that is signed in, else the
-    // first enabled one (the client then says for itself what it can do offline).
-    Account account() {
+    // first enabled one (the client then says for itself what it can do offline). For a
+    // contact, a signed-in account that has the contact as a buddy comes first: with
+    // several accounts, the first one may well be of another service.
+    Account account(const QString& contact = {}) {
         Account account;
         const Reply active = call(QStringLiteral("PurpleAccountsGetAllActive"), {}, QLatin1String("ai"));
         if (!active) {
@@ -134,9 +136,17 @@ struct PurpleMessenger::Client {
                 account.hung = connected.hung;
                 break;
             }
-            if (connected.number() != 0) {
+            if (connected.number() == 0)
+                continue;
+            if (!account.connected) {
                 account.id = id;
                 account.connected = true;
+                if (contact.isEmpty())
+                    break;
+            }
+            const Reply buddy = call(QStringLiteral("PurpleFindBuddy"), {id, contact}, QLatin1String("i"));
+            if (buddy && buddy.number() != 0) {
+                account.id = id;
                 break;
             }
         }
@@ -221,7 +231,7 @@ ClientResult noContact() {
 ClientResult PurpleMessenger::InstantMessage(const QString& contact) {
     if (contact.isEmpty())
         return noContact();
-    const Account account = client->account();
+    const Account account = client->account(contact);
     if (!account)
         return ClientResult::failure(account.problem);
     const Reply conversation = client->call(QStringLiteral("PurpleConversationNew"),
@@ -241,7 +251,7 @@ ClientResult PurpleMessenger::InstantMessage(const QString& contact) {
 ClientResult PurpleMessenger::StartVoice(const QString& contact) {
     if (contact.isEmpty())
         return noContact();
-    const Account account = client->account();
+    const Account account = client->account(contact);
     if (!account)
         return ClientResult::failure(account.problem);
     const Reply caps =
@@ -278,7 +288,7 @@ ClientResult PurpleMessenger::SendMail(const QString& contact) {
 ClientResult PurpleMessenger::ViewProfile(const QString& contact) {
     if (contact.isEmpty())
         return noContact();
-    const Account account = client->account();
+    const Account account = client->account(contact);
     if (!account)
         return ClientResult::failure(account.problem);
     const Reply connection =

@@ -129,6 +129,39 @@ private slots:
         QCOMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
     }
 
+    // With a second account signed in ahead of it, the conversation still goes to the
+    // account that has the contact as a buddy.
+    void conversationGoesToTheAccountWithTheBuddy() {
+        online();
+        const int mine = purple->accountId();
+        const int port =
+            purple->call(QStringLiteral("PurpleAccountGetInt"), {mine, QStringLiteral("port"), 0}).toInt();
+        const int other = purple
+                              ->call(QStringLiteral("PurpleAccountNew"),
+                                     {QStringLiteral("other@127.0.0.1"), QStringLiteral("prpl-irc")})
+                              .toInt();
+        QVERIFY(other != 0);
+        const auto removeOther = qScopeGuard([&] {
+            purple->closeConversations();
+            purple->call(QStringLiteral("PurpleAccountsDelete"), {other});
+        });
+        purple->call(QStringLiteral("PurpleAccountSetInt"), {other, QStringLiteral("port"), port});
+        purple->call(QStringLiteral("PurpleAccountsAdd"), {other});
+        purple->call(QStringLiteral("PurpleAccountsReorder"), {other, 0});
+        purple->call(QStringLiteral("PurpleAccountSetEnabled"), {other, QStringLiteral("gnt-purple"), 1});
+        purple->call(QStringLiteral("PurpleAccountConnect"), {other});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            purple->call(QStringLiteral("PurpleAccountIsConnected"), {other}).toInt() != 0, 15000);
+        QCOMPARE(purple->call(QStringLiteral("PurpleAccountsGetAllActive")).value<QList<int>>().value(0),
+                 other);
+
+        const ClientResult im = messenger->InstantMessage(purple->buddy());
+        QVERIFY2(im.ok, qPrintable(im.error));
+        const QList<int> ims = purple->call(QStringLiteral("PurpleGetIms")).value<QList<int>>();
+        QCOMPARE(ims.size(), 1);
+        QCOMPARE(purple->call(QStringLiteral("PurpleConversationGetAccount"), {ims.first()}).toInt(), mine);
+    }
+
     void voiceOverIrcIsReportedUnavailable() {
         online();
         const ClientResult result = messenger->StartVoice(purple->buddy());
