@@ -1,0 +1,250 @@
+#!/usr/bin/python3
+"""A real MSN-compatible server for the interoperability test: Escargot, run on loopback.
+
+    escargot_fixture.py CONFIG        CONFIG: {"accounts": {email: password},
+                                               "lists": {email: [contact, ...]},   (forward lists)
+                                               "online": [email, ...]}             (kept signed in)
+
+Needs ESCARGOT_DIR (a plain copy of the Escargot source tree, with its switchboard address set to
+127.0.0.1:1864) and ESCARGOT_SHIM (a folder with stand-ins for modules the server imports that
+Debian does not package). Run it with Debian's /usr/bin/python3 and python3-lxml, -aiohttp,
+-sqlalchemy, -jinja2 and -markupsafe.
+
+It prints "READY" once the server listens on 127.0.0.1:1863 and the online accounts are signed
+in, or "ERROR reason". Then it answers commands on stdin, one line each:
+    RECEIVED email   the commands that account's own connection got since its sign-in, as JSON
+    LISTS email      that account's contacts and their list bits as the server stored them, JSON
+    STOP             stops everything; so does the end of stdin
+Every account it keeps online also signs out when it stops; nothing outlives it.
+"""
+import hashlib
+import json
+import os
+import shutil
+import signal
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HOST, NS_PORT = "127.0.0.1", 1863
+PYTHON = "/usr/bin/python3"
+
+# Written into the server's working folder: its settings, and a start that binds loopback only.
+SETTINGS = "DB = 'sqlite:///{d}/msn.sqlite'\nSTATS_DB = 'sqlite:///{d}/stats.sqlite'\nDEBUG = True\nDEBUG_MSNP = True\n"
+START = """import util.misc
+_init = util.misc.Runner.__init__
+def _loopback(self, host, *args, **kwargs):
+    _init(self, '127.0.0.1', *args, **kwargs)
+util.misc.Runner.__init__ = _loopback
+import run_all
+run_all.main()
+"""
+
+
+def accepts(port):
+    try:
+        socket.create_connection((HOST, port), 0.2).close()
+        return True
+    except OSError:
+        return False
+
+
+class Account:
+    """One account signed in over MSNP5 and kept online, recording every line it gets."""
+
+    def __init__(self, email, password):
+        self.email, self.password = email, password
+        self.sock = socket.create_connection((HOST, NS_PORT), 5)
+        self.buffer = b""
+        self.received = []
+        self.lock = threading.Lock()
+        self.trid = 0
+
+    def send(self, *words):
+        self.trid += 1
+        self.sock.sendall((" ".join([words[0], str(self.trid), *words[1:]]) + "\r\n").encode())
+        return self.trid
+
+    def line(self):
+        while b"\r\n" not in self.buffer:
+            data = self.sock.recv(65536)
+            if not data:
+                raise OSError("the server hung up")
+            self.buffer += data
+        line, self.buffer = self.buffer.split(b"\r\n", 1)
+        words = line.decode("utf-8", "replace").split(" ")
+        if words[0] in ("MSG", "NOT") and words[-1].isdigit():
+            length = int(words[-1])
+            while len(self.buffer) < length:
+                self.buffer += self.sock.recv(65536)
+            self.buffer = self.buffer[length:]
+        return words
+
+    def answer(self, trid):
+        while True:
+            words = self.line()
+            if len(words) > 1 and words[1] == str(trid):
+                return words
+
+    def sign_in(self):
+        self.answer(self.send("VER", "MSNP5", "MSNP4", "CVR0"))
+        self.answer(self.send("INF"))
+        trid = self.send("USR", "MD5", "I", self.email)
+        words = self.answer(trid)
+        if words[:4] != ["USR", str(trid), "MD5", "S"]:
+            raise OSError(f"{self.email}: sign-in answered {' '.join(words)}")
+        digest = hashlib.md5((words[4] + self.password).encode()).hexdigest()
+        self.sock.sendall(f"USR {trid} MD5 S {digest}\r\n".encode())
+        words = self.answer(trid)
+        if words[:3] != ["USR", str(trid), "OK"]:
+            raise OSError(f"{self.email}: password answered {' '.join(words)}")
+        self.answer(self.send("CHG", "NLN"))
+        # The lists and settings follow the SYN answer; the privacy setting comes last.
+        syn = self.send("SYN", "0")
+        while self.answer(syn)[0] != "BLP":
+            pass
+        self.sock.settimeout(None)
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def read(self):
+        try:
+            while True:
+                words = self.line()
+                with self.lock:
+                    self.received.append(" ".join(words))
+        except OSError:
+            pass
+
+    def sign_out(self):
+        try:
+            self.sock.sendall(b"OUT\r\n")
+            self.sock.close()
+        except OSError:
+            pass
+
+
+class Server:
+    def __init__(self, config):
+        self.config = config
+        self.tree = os.environ.get("ESCARGOT_DIR", "")
+        self.shim = os.environ.get("ESCARGOT_SHIM", "")
+        self.work = tempfile.mkdtemp(prefix="velmora-escargot-")
+        self.process = None
+        self.online = {}
+
+    def environment(self):
+        return dict(os.environ, PYTHONPATH=os.pathsep.join([self.work, self.tree, self.shim]),
+                    PYTHONDONTWRITEBYTECODE="1", PYTHONUNBUFFERED="1")
+
+    def tool(self, *args):
+        done = subprocess.run([PYTHON, *args], cwd=self.work, env=self.environment(), capture_output=True,
+                              text=True, timeout=60)
+        if done.returncode:
+            raise OSError(f"{os.path.basename(args[0])}: {(done.stderr or done.stdout).strip()[-300:]}")
+
+    def start(self):
+        if not os.path.isfile(os.path.join(self.tree, "run_all.py")):
+            raise OSError(f"ESCARGOT_DIR={self.tree!r} holds no Escargot tree")
+        if not os.path.isdir(self.shim):
+            raise OSError(f"ESCARGOT_SHIM={self.shim!r} is no folder")
+        if accepts(NS_PORT):
+            raise OSError(f"something already listens on {HOST}:{NS_PORT}")
+        with open(os.path.join(self.work, "settings_local.py"), "w") as f:
+            f.write(SETTINGS.format(d=self.work))
+        with open(os.path.join(self.work, "start.py"), "w") as f:
+            f.write(START)
+        self.tool(os.path.join(self.tree, "cmd", "dbcreate.py"))
+        for email, password in self.config["accounts"].items():
+            self.tool(os.path.join(self.tree, "cmd", "user.py"), "--old", email, password)
+        self.write_lists()
+        log = open(os.path.join(self.work, "server.log"), "w")
+        self.process = subprocess.Popen([PYTHON, os.path.join(self.work, "start.py")], cwd=self.work,
+                                        env=self.environment(), stdout=log, stderr=subprocess.STDOUT,
+                                        start_new_session=True)
+        deadline = time.monotonic() + 30
+        while not accepts(NS_PORT):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                raise OSError("the server did not start: " + self.log_tail())
+            time.sleep(0.1)
+        for email in self.config.get("online", []):
+            account = Account(email, self.config["accounts"][email])
+            account.sign_in()
+            self.online[email] = account
+
+    def write_lists(self):
+        # Straight into the stored lists before the server runs: nobody is told of them.
+        db = sqlite3.connect(os.path.join(self.work, "msn.sqlite"))
+        try:
+            uuids = dict(db.execute("SELECT email, uuid FROM t_user"))
+            for owner, contacts in self.config.get("lists", {}).items():
+                rows = [{"uuid": uuids[c], "name": c, "message": "", "lists": 1, "groups": [],
+                         "is_messenger_user": True} for c in contacts]
+                db.execute("UPDATE t_user SET contacts = ? WHERE email = ?", (json.dumps(rows), owner))
+            db.commit()
+        finally:
+            db.close()
+
+    def lists(self, email):
+        time.sleep(2.5)  # the server writes changed lists back once a second
+        db = sqlite3.connect(os.path.join(self.work, "msn.sqlite"))
+        try:
+            emails = {uuid: mail for mail, uuid in db.execute("SELECT email, uuid FROM t_user")}
+            (contacts,) = db.execute("SELECT contacts FROM t_user WHERE email = ?", (email,)).fetchone()
+            return {emails.get(c["uuid"], c["uuid"]): c["lists"] for c in json.loads(contacts)}
+        finally:
+            db.close()
+
+    def log_tail(self):
+        try:
+            with open(os.path.join(self.work, "server.log"), errors="replace") as f:
+                return " | ".join(f.read().splitlines()[-5:])
+        except OSError:
+            return ""
+
+    def stop(self):
+        for account in self.online.values():
+            account.sign_out()
+        if self.process and self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGTERM)
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+
+def main():
+    server = Server(json.loads(sys.argv[1]))
+    # A test that dies without saying STOP still leaves nothing running.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    threading.Timer(600, lambda: os.kill(os.getpid(), signal.SIGTERM)).start()
+    try:
+        try:
+            server.start()
+        except (OSError, KeyError, subprocess.SubprocessError) as e:
+            print("ERROR", e, flush=True)
+            return 1
+        print("READY", flush=True)
+        for command in sys.stdin:
+            verb, _, email = command.strip().partition(" ")
+            if verb == "RECEIVED":
+                account = server.online.get(email)
+                with account.lock:
+                    print(json.dumps(account.received), flush=True)
+            elif verb == "LISTS":
+                print(json.dumps(server.lists(email)), flush=True)
+            elif verb == "STOP":
+                break
+        return 0
+    finally:
+        server.stop()
+
+
+if __name__ == "__main__":
+    code = main()
+    os._exit(code)
