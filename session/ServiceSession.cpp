@@ -20,6 +20,9 @@ ServiceSession::ServiceSession(Host host, QObject* parent)
 
     for (const Link link : {Link::Notification, Link::Chat}) {
         QTcpSocket* s = socket(link);
+        // Read as much at a time as one arrival is worth handling, not all a
+        // flooding server can push.
+        s->setReadBufferSize(64 * 1024);
         connect(s, &QTcpSocket::connected, this, [this, link] { m_core.connected(link); });
         connect(s, &QTcpSocket::readyRead, this, [this, link, s] { m_core.arrived(link, s->readAll()); });
         connect(s, &QTcpSocket::errorOccurred, this, [this, link] { m_core.lost(link); });
@@ -86,6 +89,9 @@ void ServiceSession::connectTo(Link link, const QString& host, quint16 port) {
 qint64 ServiceSession::write(Link link, const QByteArray& bytes) {
     QTcpSocket* s = socket(link);
     s->write(bytes);
+    // Hand what the system takes to it now, so only what a peer that stops
+    // reading leaves behind counts, not a burst of answers to one read.
+    s->flush();
     return s->bytesToWrite();
 }
 
