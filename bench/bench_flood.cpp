@@ -3,7 +3,8 @@
 //
 //   velmora_bench_flood reading|unread SECONDS
 //
-// "reading": the server takes the answers in, so the session keeps going for SECONDS.
+// "reading": the server takes the answers in (and floods a little longer than SECONDS), so the
+// session is still signed in when the benchmark stops.
 // "unread": it never reads them; the session must leave rather than keep them all.
 #include "session/ServiceSession.h"
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start(QStringLiteral("python3"), {QStringLiteral(VELMORA_SOURCE_DIR "/bench/flood_server.py"),
-                                             mode, QString::number(seconds)});
+                                             mode, QString::number(seconds + 5)});
     if (!server.waitForReadyRead(10000))
         return 1;
     qputenv("VELMORA_DISPATCH_SERVER", "127.0.0.1:" + server.readLine().trimmed());
