@@ -6,10 +6,10 @@
 using Link = SessionCore::Link;
 using Timer = SessionCore::Timer;
 
-ServiceSession::ServiceSession(Host host, QObject* parent)
+ServiceSession::ServiceSession(const Host& host, QObject* parent)
     : QObject(parent), m_wsConnect(new QTcpSocket(this)), m_wsChat(new QTcpSocket(this)),
       m_connectTimer(new QTimer(this)), m_signInTimer(new QTimer(this)), m_probeTimer(new QTimer(this)),
-      m_core(std::move(host), *this) {
+      m_core(host, *this) {
     m_wsConnect->setObjectName(QStringLiteral("wsConnect"));
     m_wsChat->setObjectName(QStringLiteral("wsChat"));
     for (QTimer* t : {m_connectTimer, m_signInTimer, m_probeTimer})

@@ -25,7 +25,7 @@ public:
     static constexpr int DefaultSignInTimeoutMs = 30000;
     static constexpr int DefaultSwitchboardTimeoutMs = 5000;
 
-    explicit ServiceSession(Host host, QObject* parent = nullptr);
+    explicit ServiceSession(const Host& host, QObject* parent = nullptr);
     ~ServiceSession() override;
 
     void start();

@@ -2,9 +2,8 @@
 
 #include "session/SessionText.h"
 
-SessionCore::SessionCore(Host host, Io& io)
-    : m_host(std::move(host)), m_io(io), m_dispatcher(m_host.account, m_host.password),
-      m_probe(m_host.account, m_host.selectedContact) {}
+SessionCore::SessionCore(const Host& host, Io& io)
+    : m_io(io), m_dispatcher(host.account, host.password), m_probe(host.account, host.selectedContact) {}
 
 void SessionCore::fail(const char* text) {
     // Timer1 would paint the client's status over the news.
@@ -18,13 +17,7 @@ void SessionCore::start(const QString& host, quint16 port) {
 }
 
 void SessionCore::closeConnection() {
-    m_notificationWanted = false;
-    m_notificationUp = false;
-    m_io.stopTimer(Timer::Connect);
-    m_io.stopTimer(Timer::SignIn);
-    m_dispatcher.connectionLost();
-    carryOut(m_probe.notificationLost());
-    m_io.finish(Link::Notification);
+    dropNotification(true);
 }
 
 void SessionCore::openNotification(const QString& host, quint16 port) {
@@ -35,14 +28,17 @@ void SessionCore::openNotification(const QString& host, quint16 port) {
     m_io.connectTo(Link::Notification, host, port);
 }
 
-void SessionCore::dropNotification() {
+void SessionCore::dropNotification(bool gracefully) {
     m_notificationWanted = false;
     m_notificationUp = false;
     m_io.stopTimer(Timer::Connect);
     m_io.stopTimer(Timer::SignIn);
     m_notificationLines.clear();
     m_dispatcher.connectionLost();
-    m_io.abort(Link::Notification);
+    if (gracefully)
+        m_io.finish(Link::Notification);
+    else
+        m_io.abort(Link::Notification);
     carryOut(m_probe.notificationLost());
 }
 

@@ -48,7 +48,7 @@ public:
     // without reading would otherwise fill memory.
     static constexpr qint64 MaxUnsentBytes = 64 * 1024;
 
-    SessionCore(Host host, Io& io);
+    SessionCore(const Host& host, Io& io);
 
     void start(const QString& host, quint16 port);
     void closeConnection();
@@ -64,7 +64,7 @@ public:
 
 private:
     void openNotification(const QString& host, quint16 port);
-    void dropNotification();
+    void dropNotification(bool gracefully = false);
     void dropChat();
     // False once the connection is gone because its queue overflowed.
     bool send(Link link, const QByteArray& line);
@@ -75,7 +75,6 @@ private:
     void changeList(ListChange change, const QString& contact);
     void fail(const char* text);
 
-    Host m_host;
     Io& m_io;
     NotificationDispatcher m_dispatcher;
     StatusProbe m_probe;
