@@ -166,14 +166,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 10:
             session.closeConnection();
             break;
-        default: { // a burst the peer does not read: many lines in one read
+        case 11: { // a burst: many lines in one read
             const int n = next();
             if (n < 0 || w.state != FakeIo::State::Connected)
                 break;
             static const char* bursts[] = {"CHG 9 NLN\r\n", "VER 1 MSNP5\r\n", "USR 5 MD5 S zzz\r\n",
                                            "XFR 0 SB 127.0.0.1:1864 CKI t\r\n",
                                            "USR 1 OK me@example.com\r\n"};
-            session.arrived(link, QByteArray(bursts[n % 5]).repeated(8 * (1 + (n >> 4))));
+            session.arrived(link, QByteArray(bursts[n % 5]).repeated(8 * (1 + (n >> 5))));
+            break;
+        }
+        default: { // one line of the kind the session waits for, numbered by the next byte
+            const int n = next();
+            if (n < 0 || w.state != FakeIo::State::Connected)
+                break;
+            static const char* lines[] = {"VER %d MSNP5",
+                                          "INF %d MD5",
+                                          "USR %d MD5 S 1013928519.693957190",
+                                          "USR %d OK me@example.com Me",
+                                          "CHG %d NLN 0",
+                                          "XFR %d SB 127.0.0.1:1865 CKI ticket",
+                                          "XFR %d NS 127.0.0.1:1866 0",
+                                          "ADD %d AL 9 bob@example.com bob@example.com",
+                                          "REM %d AL 9 bob@example.com",
+                                          "USR %d OK me@example.com Me",
+                                          "CAL %d RINGING 11752013",
+                                          "205 %d",
+                                          "207 %d",
+                                          "217 %d",
+                                          "911 %d",
+                                          "913 %d"};
+            session.arrived(link, QString::asprintf(lines[n & 0x0f], n >> 4).toLatin1() + "\r\n");
             break;
         }
         }
