@@ -545,6 +545,11 @@ void MainWindow::lblAdd_Click()
 
 void MainWindow::closePanel()
 {
+    // Hiding the box that holds the focus would hand it to the next box,
+    // which would empty that one: the focus goes back where the panel was opened.
+    const QWidget* focused = client->focusWidget();
+    if (focused == txtName || focused == txtEmail || focused == cmdAdd || focused == Image4)
+        lblAdd->setFocus(Qt::OtherFocusReason);
     for (QWidget* w : {static_cast<QWidget*>(Image4), static_cast<QWidget*>(Label3),
                        static_cast<QWidget*>(Label4), static_cast<QWidget*>(txtName),
                        static_cast<QWidget*>(txtEmail), static_cast<QWidget*>(cmdAdd)})
@@ -556,6 +561,15 @@ void MainWindow::closePanel()
 void MainWindow::Image4_Click() { closePanel(); }
 void MainWindow::txtName_GotFocus() { txtName->clear(); }
 void MainWindow::txtEmail_GotFocus() { txtEmail->clear(); }
+
+namespace {
+// The user's own moves into a box empty it; focus that merely comes back,
+// from another window, a message box or a pop-up menu, leaves the text alone.
+bool userMovedIn(Qt::FocusReason why)
+{
+    return why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason && why != Qt::MenuBarFocusReason;
+}
+} // namespace
 
 void MainWindow::cmdAdd_Click()
 {
@@ -592,10 +606,12 @@ void MainWindow::cmdAdd_Click()
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::FocusIn) {
-        if (watched == txtName)
-            txtName_GotFocus();
-        else if (watched == txtEmail)
-            txtEmail_GotFocus();
+        if (userMovedIn(static_cast<QFocusEvent*>(event)->reason())) {
+            if (watched == txtName)
+                txtName_GotFocus();
+            else if (watched == txtEmail)
+                txtEmail_GotFocus();
+        }
     } else if (watched == lvEmail->viewport()) {
         if (event->type() == QEvent::MouseButtonRelease) {
             popupDelay->start(QApplication::doubleClickInterval());

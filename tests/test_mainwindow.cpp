@@ -627,6 +627,46 @@ private slots:
         QCOMPARE(NewContactCount, 0);
     }
 
+    void typedTextSurvivesFocusComingBack()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        w->lblAdd_Click();
+        auto* name = child<QLineEdit>(w, "txtName");
+        QTest::keyClicks(name, "Ann");
+
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTRY_VERIFY(name->hasFocus());
+        QCOMPARE(name->text(), QString("Ann"));
+
+        // The box's own context menu, opened and closed with Esc.
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                user.stop();
+                QTest::keyClick(popup, Qt::Key_Escape);
+            }
+        });
+        user.start(10);
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5), name->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(name, &menuKey);
+        QTRY_VERIFY(name->hasFocus());
+        QCOMPARE(name->text(), QString("Ann"));
+
+        // The user's own way back into the box still empties it.
+        QTest::keyClick(name, Qt::Key_Tab);
+        QTRY_VERIFY(child(w, "txtEmail")->hasFocus());
+        QTest::keyClick(child(w, "txtEmail"), Qt::Key_Backtab);
+        QTRY_VERIFY(name->hasFocus());
+        QCOMPARE(name->text(), QString());
+    }
+
     void savesAppendEachContactOnce()
     {
         ShellHarness h;

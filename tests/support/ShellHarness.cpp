@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QSettings>
+#include <QTest>
 
 ShellHarness::ShellHarness(bool withDataFolder)
 {
@@ -51,4 +52,13 @@ QByteArray ShellHarness::contactFileBytes() const
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+void doubleClick(QWidget* widget, QPoint at)
+{
+    QTest::mousePress(widget, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
+    QTest::mousePress(widget, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(widget, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
 }

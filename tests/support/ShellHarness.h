@@ -4,8 +4,12 @@
 #include "shell/Dialogs.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QPoint>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
 #include <deque>
 
 // A messenger client the tests steer and watch.
@@ -36,7 +40,9 @@ private:
     }
 };
 
-// Answers message boxes in place of the user and keeps what they said.
+// Answers message boxes in place of the user and keeps what they said. Like a
+// real box, each one stays up a moment before it is answered, and everything
+// else goes on meanwhile: timers tick and sockets deliver under it.
 class DialogScript {
 public:
     DialogScript()
@@ -45,10 +51,17 @@ public:
             shown.push_back(r);
             if (onShow)
                 onShow(r);
-            if (answers.empty())
-                return r.buttons == Dialogs::Buttons::YesNo ? Dialogs::Answer::No : Dialogs::Answer::Ok;
-            const Dialogs::Answer a = answers.front();
-            answers.pop_front();
+            Dialogs::Answer a =
+                r.buttons == Dialogs::Buttons::YesNo ? Dialogs::Answer::No : Dialogs::Answer::Ok;
+            if (!answers.empty()) {
+                a = answers.front();
+                answers.pop_front();
+            }
+            if (upFor.count() > 0) {
+                QEventLoop up;
+                QTimer::singleShot(upFor, &up, &QEventLoop::quit);
+                up.exec();
+            }
             return a;
         });
     }
@@ -65,7 +78,15 @@ public:
     std::deque<Dialogs::Answer> answers;
     std::vector<Dialogs::Request> shown;
     std::function<void(const Dialogs::Request&)> onShow;
+    // How long a box is up before it is answered: longer than the progress
+    // timers' interval, so they tick under it as they do under a user's box.
+    // Zero answers at once, for measurements that must not include a wait.
+    std::chrono::milliseconds upFor{150};
 };
+
+// A double-click as real input delivers it: press, release, press,
+// double-click, release.
+void doubleClick(QWidget* widget, QPoint at);
 
 // Everything a shell test needs set aside for it: a temporary program folder
 // with data/, a private settings store, a fake client, answered dialogs and an
