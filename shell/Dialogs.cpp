@@ -1,5 +1,6 @@
 #include "shell/Dialogs.h"
 
+#include <QKeyEvent>
 #include <QMessageBox>
 
 namespace Dialogs {
@@ -9,6 +10,22 @@ Responder& responder()
     static Responder r;
     return r;
 }
+
+// Notices Esc and the window's close button on a box.
+class TurnedAway : public QObject {
+public:
+    bool happened = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if ((event->type() == QEvent::KeyPress &&
+             static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) ||
+            (event->type() == QEvent::Close && event->spontaneous()))
+            happened = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 } // namespace
 
 Answer show(QWidget* parent, const QString& prompt, Buttons buttons, Icon icon, const QString& caption)
@@ -29,9 +46,14 @@ Answer show(QWidget* parent, const QString& prompt, Buttons buttons, Icon icon, 
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
-        // Closing the box is not a third answer: there is no Cancel.
-        box.setEscapeButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+        TurnedAway away;
+        box.installEventFilter(&away);
+        box.exec();
+        QAbstractButton* const clicked = box.clickedButton();
+        if (clicked && clicked == box.button(QMessageBox::Yes))
+            return Answer::Yes;
+        // No button pressed: Esc, the close button, or the program ending under the box.
+        return away.happened || !clicked ? Answer::Closed : Answer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

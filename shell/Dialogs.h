@@ -11,7 +11,9 @@ namespace Dialogs {
 
 enum class Buttons { Ok, YesNo };
 enum class Icon { None, Information, Question, Warning };
-enum class Answer { Ok, Yes, No };
+// Closed: the user turned a Yes/No box away (Esc, the close button) without
+// picking either answer; each caller decides what that means.
+enum class Answer { Ok, Yes, No, Closed };
 
 struct Request {
     QString prompt;

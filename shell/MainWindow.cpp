@@ -352,10 +352,10 @@ void MainWindow::showEvent(QShowEvent* event)
     }
 }
 
-bool MainWindow::askSaveOnExit()
+Dialogs::Answer MainWindow::askSaveOnExit()
 {
     return Dialogs::show(this, kExitPrompt, Dialogs::Buttons::YesNo, Dialogs::Icon::Question,
-                         QStringLiteral("Do you want to...")) == Dialogs::Answer::Yes;
+                         QStringLiteral("Do you want to..."));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -364,7 +364,18 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    if (!askSaveOnExit()) {
+    const Dialogs::Answer answer = askSaveOnExit();
+    // The exit run may have ended the program while the question was up.
+    if (Shutdown::ending()) {
+        event->accept();
+        return;
+    }
+    // Turning the question away is no answer: only No throws contacts away.
+    if (answer == Dialogs::Answer::Closed) {
+        event->ignore();
+        return;
+    }
+    if (answer != Dialogs::Answer::Yes) {
         event->accept();
         Shutdown::endAtOnce();
         return;
@@ -384,7 +395,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::mnuExit_Click()
 {
-    if (!askSaveOnExit()) {
+    const Dialogs::Answer answer = askSaveOnExit();
+    if (Shutdown::ending() || answer == Dialogs::Answer::Closed)
+        return;
+    if (answer != Dialogs::Answer::Yes) {
         Shutdown::endAtOnce();
         return;
     }
@@ -443,29 +457,33 @@ void MainWindow::LoadContactFile()
 
 bool MainWindow::AppendNewContacts()
 {
+    const bool nothingToWrite = SavedContactCount >= NewContactCount;
     const SaveResult result = appendUnsavedContacts(contactFilePath());
-    if (!result.ok)
-        Dialogs::show(this, QStringLiteral("Your contacts were not saved.\n\n%1\n\nThey are still here; "
-                                           "try saving again once the problem is fixed.")
-                                .arg(result.error),
-                      Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
-    return result.ok;
+    // With nothing to write nothing can be lost: a folder that will not take
+    // the empty file is no reason to hold the user back.
+    if (result.ok || nothingToWrite)
+        return true;
+    // The failure box lets timers run: no paced run may go on to "Save
+    // Complete", or to the end of the program, while it is up or after it.
+    tpb->stop();
+    tpb1->stop();
+    pb1->hide();
+    Dialogs::show(this, QStringLiteral("Your contacts were not saved.\n\n%1\n\nThey are still here; "
+                                       "try saving again once the problem is fixed.")
+                            .arg(result.error),
+                  Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+    return false;
 }
 
-// Starts a paced run, the file work first; a run already going keeps going.
+// The file work first; only a save that worked gets its paced run. A run
+// already going keeps going.
 void MainWindow::saveWithProgress(QTimer* run)
 {
-    const bool wasRunning = run->isActive();
+    if (!AppendNewContacts())
+        return;
     pb1->show();
-    if (!wasRunning)
+    if (!run->isActive())
         run->start();
-    if (!AppendNewContacts()) {
-        // Never follow a failed save with "Save Complete".
-        if (!wasRunning)
-            run->stop();
-        if (!tpb->isActive() && !tpb1->isActive())
-            pb1->hide();
-    }
 }
 
 void MainWindow::mnuSave_Click()
@@ -495,10 +513,14 @@ void MainWindow::progressTick(QTimer* timer, bool endsProgram)
         return;
     }
     timer->stop();
+    // Contacts added while the exit run went on are written before the end;
+    // if that fails the program stays, and the user has been told.
+    if (endsProgram && !AppendNewContacts())
+        return;
     pb1->hide();
     Dialogs::show(this, QStringLiteral("Save Complete"), Dialogs::Buttons::Ok, Dialogs::Icon::None,
                   QStringLiteral("Complete"));
-    if (endsProgram)
+    if (endsProgram && !Shutdown::ending())
         Shutdown::endAtOnce();
 }
 

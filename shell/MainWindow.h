@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/Dialogs.h"
 #include "shell/MainLayout.h"
 
 #include <QMainWindow>
@@ -82,7 +83,7 @@ private:
     void setListHeights(int height);
     void giveFocus(QLineEdit* box);
     std::optional<QString> selectedContact() const;
-    bool askSaveOnExit();
+    Dialogs::Answer askSaveOnExit();
     void progressTick(QTimer* timer, bool endsProgram);
     void saveWithProgress(QTimer* run);
     void startProbe();

@@ -389,6 +389,30 @@ private slots:
         QCOMPARE(h.contactFileBytes(), encodeRecord("Ann", "ann@x"));
     }
 
+    void failedSaveWithTheBarFullNeitherCompletesNorEnds()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        w->mnuSave_Click();
+        for (int i = 0; i < 101; ++i) // an earlier run leaves the bar full
+            w->tpb_Timer();
+        QCOMPARE(h.dialogs.prompts(), QStringList{"Save Complete"});
+
+        add(h, w, "Ann", "ann@x");
+        QVERIFY(QDir(h.dataDir()).removeRecursively());
+        h.dialogs.shown.clear();
+        w->mnuSave_Click(); // the run ticks under the failure box, as under a user's
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY(h.dialogs.shown[0].prompt.startsWith("Your contacts were not saved."));
+
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        QCOMPARE(h.dialogs.prompts().count("Save Complete"), 0);
+        QCOMPARE(h.programEnds, 0);
+        QVERIFY(!child<QTimer>(w, "tpb")->isActive());
+        QVERIFY(!child<QTimer>(w, "tpb1")->isActive());
+    }
+
     // ---- leaving -----------------------------------------------------------------
 
     void exitAnsweredNoEndsWithoutWriting()
@@ -446,6 +470,92 @@ private slots:
         w->close();
         QCOMPARE(h.programEnds, 1);
         QVERIFY(!QFile::exists(h.contactFile()));
+    }
+
+    void nothingToSaveIsASuccessfulSave()
+    {
+        ShellHarness h(false); // no data folder, and nothing added
+        MainWindow* w = open(h, Layout::Full);
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(1)); // told of the folder at start
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        QVERIFY(child<QTimer>(w, "tpb1")->isActive());
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        QVERIFY(w->close());
+        QCOMPARE(h.programEnds, 1);
+        for (const QString& p : h.dialogs.prompts())
+            QVERIFY2(!p.contains("not saved"), qPrintable(p));
+    }
+
+    void turningTheLeavePromptAwayKeepsTheWindow()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        add(h, w, "New", "new@x");
+        h.dialogs.answers = {Dialogs::Answer::Closed};
+        QVERIFY(!w->close());
+        h.dialogs.answers = {Dialogs::Answer::Closed};
+        w->mnuExit_Click();
+        QCOMPARE(h.programEnds, 0);
+        QVERIFY(!child<QTimer>(w, "tpb1")->isActive());
+
+        // The real box: Esc, then its close button.
+        Dialogs::setResponder({});
+        for (bool esc : {true, false}) {
+            QTimer user;
+            connect(&user, &QTimer::timeout, this, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                if (!box)
+                    return;
+                user.stop();
+                if (esc) {
+                    QTest::keyClick(box, Qt::Key_Escape);
+                } else {
+                    QCloseEvent fromTheWindowManager;
+                    QSpontaneKeyEvent::setSpontaneous(&fromTheWindowManager);
+                    QApplication::instance()->notify(box, &fromTheWindowManager);
+                }
+            });
+            user.start(10);
+            QVERIFY(!w->close());
+            QVERIFY(!user.isActive());
+        }
+        QCOMPARE(h.programEnds, 0);
+        QVERIFY(w->isVisible());
+        QVERIFY(!QFile::exists(h.contactFile()));
+    }
+
+    void contactsAddedDuringTheExitRunAreSavedBeforeTheEnd()
+    {
+        {
+            ShellHarness h;
+            MainWindow* w = open(h, Layout::Compact);
+            add(h, w, "Ann", "ann@x");
+            h.dialogs.answers = {Dialogs::Answer::Yes};
+            w->mnuExit_Click();
+            child<QTimer>(w, "tpb1")->stop(); // driven tick by tick below
+            add(h, w, "Bob", "bob@x");
+            for (int i = 0; i < 101; ++i)
+                w->tpb1_Timer();
+            QCOMPARE(h.programEnds, 1);
+            QCOMPARE(h.contactFileBytes(), encodeRecord("Ann", "ann@x") + encodeRecord("Bob", "bob@x"));
+            QCOMPARE(h.dialogs.prompts().last(), QString("Save Complete"));
+        }
+        {
+            ShellHarness h;
+            MainWindow* w = open(h, Layout::Compact);
+            h.dialogs.answers = {Dialogs::Answer::Yes};
+            w->mnuExit_Click();
+            child<QTimer>(w, "tpb1")->stop();
+            add(h, w, "Cid", "cid@x");
+            QVERIFY(QDir(h.dataDir()).removeRecursively());
+            for (int i = 0; i < 101; ++i)
+                w->tpb1_Timer();
+            QCOMPARE(h.programEnds, 0); // Cid exists nowhere else
+            QVERIFY(h.dialogs.prompts().last().startsWith("Your contacts were not saved."));
+            QVERIFY(!h.dialogs.prompts().contains("Save Complete"));
+            QVERIFY(!child(w, "pb1")->isVisible());
+        }
     }
 
     void closeWithAFailedSaveKeepsTheWindow()
