@@ -341,13 +341,14 @@ void MainWindow::setHandOver(const QString& account, const QString& password)
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (!pendingNotice.isEmpty()) {
+    if (!pendingNotices.isEmpty()) {
         // Told once the window is up, not inside the load step where a modal
         // box would let the session's replies run before the account is set.
         QTimer::singleShot(0, this, [this] {
-            const QString notice = std::exchange(pendingNotice, QString());
-            if (!notice.isEmpty())
-                Dialogs::show(this, notice, Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+            const QStringList notices = std::exchange(pendingNotices, QStringList());
+            if (!notices.isEmpty())
+                Dialogs::show(this, notices.join(QStringLiteral("\n\n")), Dialogs::Buttons::Ok,
+                              Dialogs::Icon::Warning);
         });
     }
 }
@@ -436,23 +437,24 @@ void MainWindow::LoadContactFile()
     case LoadStatus::FileMissing: // nothing saved yet: the first save creates it
         break;
     case LoadStatus::FolderMissing:
-        pendingNotice = QStringLiteral("The folder for your contact list is missing, so no contacts were "
-                                       "loaded and saving will fail until it exists.\n\n%1")
-                            .arg(result.error);
+        pendingNotices << QStringLiteral("The folder for your contact list is missing, so no contacts were "
+                                         "loaded and saving will fail until it exists.\n\n%1")
+                              .arg(result.error);
         break;
     case LoadStatus::ReadError:
-        pendingNotice = QStringLiteral("Your contact list could not be read.\n\n%1").arg(result.error);
+        pendingNotices << QStringLiteral("Your contact list could not be read.\n\n%1").arg(result.error);
         break;
     }
+    // Each notice adds to the others: none may hide another.
     if (result.stats.damagedLines > 0)
-        pendingNotice = QStringLiteral("%1 damaged line(s) in your contact file could not be read and were "
-                                       "skipped. They stay in the file; every other contact was loaded.\n\n%2")
-                            .arg(result.stats.damagedLines)
-                            .arg(contactFilePath());
+        pendingNotices << QStringLiteral("%1 damaged line(s) in your contact file could not be read and were "
+                                         "skipped. They stay in the file; every other contact was loaded.\n\n%2")
+                              .arg(result.stats.damagedLines)
+                              .arg(contactFilePath());
     if (result.leftOut > 0)
-        pendingNotice = QStringLiteral("Your contact file holds more contacts than Velmora can show: %1 "
-                                       "were left out. They stay in the file.")
-                            .arg(result.leftOut);
+        pendingNotices << QStringLiteral("Your contact file holds more contacts than Velmora can show: %1 "
+                                         "were left out. They stay in the file.")
+                              .arg(result.leftOut);
 }
 
 bool MainWindow::AppendNewContacts()

@@ -4,6 +4,7 @@
 #include "shell/MainLayout.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -101,7 +102,7 @@ private:
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
     qint32 EntryCount = 0;
     qint32 shownEntryCount = -1; // what Label6 says, so Timer3 knows when it has news
-    QString pendingNotice; // told once the window is on screen
+    QStringList pendingNotices; // told once the window is on screen
 
     // Controls
     QWidget* client = nullptr;

@@ -620,6 +620,19 @@ private slots:
         QVERIFY(h.dialogs.shown[0].prompt.startsWith("1 damaged line"));
     }
 
+    void everyNoticeAtLoadIsShown()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x") + "\"Torn\",\"to\r\n" + encodeRecord("Bob", "bob@x") +
+                           encodeRecord("Cid", "cid@x"));
+        ContactCount = kContactSlots - 1; // a store with one slot left
+        open(h, Layout::Full);
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
+        const QString told = h.dialogs.shown[0].prompt;
+        QVERIFY2(told.contains("1 damaged line"), qPrintable(told));
+        QVERIFY2(told.contains("2 were left out"), qPrintable(told));
+    }
+
     void entryPanelOpensAndCloses_data() { addLayoutRows(); }
     void entryPanelOpensAndCloses()
     {
