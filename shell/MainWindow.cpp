@@ -310,6 +310,7 @@ void MainWindow::buildTimers()
     // clear that no double-click follows, so a double-click still reaches
     // its conversation.
     popupDelay = new QTimer(this);
+    popupDelay->setObjectName(QStringLiteral("popupDelay"));
     popupDelay->setSingleShot(true);
     connect(popupDelay, &QTimer::timeout, this, &MainWindow::lvEmail_Click);
 }
@@ -638,9 +639,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         }
     } else if (watched == lvEmail->viewport()) {
         if (event->type() == QEvent::MouseButtonRelease) {
-            popupDelay->start(QApplication::doubleClickInterval());
+            // A double-click ends with a release of its own; it must not
+            // start the pop-up over the conversation it opened.
+            if (!std::exchange(releaseEndsDoubleClick, false))
+                popupDelay->start(QApplication::doubleClickInterval());
         } else if (event->type() == QEvent::MouseButtonDblClick) {
             popupDelay->stop();
+            releaseEndsDoubleClick = true;
             lvEmail_DblClick();
             return true;
         }

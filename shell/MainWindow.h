@@ -103,6 +103,7 @@ private:
     qint32 EntryCount = 0;
     qint32 shownEntryCount = -1; // what Label6 says, so Timer3 knows when it has news
     QStringList pendingNotices; // told once the window is on screen
+    bool releaseEndsDoubleClick = false; // the release that follows a double-click is no click
 
     // Controls
     QWidget* client = nullptr;
