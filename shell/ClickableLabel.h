@@ -23,6 +23,11 @@ public:
         return l;
     }
 
+    // One that acts as a button for everybody: Tab reaches it, Space or Enter
+    // presses it, and a screen reader reads it out as a button by this name.
+    void actAsButton(const QString& accessibleName);
+    bool actsAsButton() const { return button; }
+
 signals:
     void clicked();
 
@@ -35,4 +40,9 @@ protected:
     }
     // A click must reach this label, not fall through to what lies beneath.
     void mousePressEvent(QMouseEvent* e) override { e->accept(); }
+    void keyPressEvent(QKeyEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    bool button = false;
 };

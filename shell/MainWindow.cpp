@@ -124,8 +124,8 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout))
         ServiceSession::Host{[this] { return handOverAccount->text(); },
                              [this] { return handOverPassword->text(); }, [this] { return selectedContact(); }},
         this);
-    connect(Session, &ServiceSession::label1Changed, Label1, &QLabel::setText);
-    connect(Session, &ServiceSession::label2Changed, Label2, &QLabel::setText);
+    connect(Session, &ServiceSession::label1Changed, this, [this](const QString& t) { setStatusText(Label1, t); });
+    connect(Session, &ServiceSession::label2Changed, this, [this](const QString& t) { setStatusText(Label2, t); });
     connect(Session, &ServiceSession::timer1StopRequested, Timer1, &QTimer::stop);
 }
 
@@ -157,6 +157,9 @@ void MainWindow::buildControls()
     lvName = listView(client, "lvName", table.lvName, nameRows);
     lvEmail = listView(client, "lvEmail", table.lvEmail, emailRows);
     lvEmail->viewport()->installEventFilter(this);
+    lvEmail->installEventFilter(this);
+    lvName->setAccessibleName(QStringLiteral("Contact names"));
+    lvEmail->setAccessibleName(QStringLiteral("Contact e-mail addresses"));
 
     Label5 = label(client, "Label5", table.Label5, QStringLiteral("Add an Email"));
     Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -174,9 +177,11 @@ void MainWindow::buildControls()
     cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
     cmdAdd->setGeometry(table.cmdAdd);
     connect(cmdAdd, &QPushButton::clicked, this, &MainWindow::cmdAdd_Click);
+    connect(txtEmail, &QLineEdit::returnPressed, cmdAdd, &QPushButton::click);
 
     Image4 = ClickableLabel::picture(client, "Image4", table.Image4, QStringLiteral(":/close13.png"),
                                      QStringLiteral("Close Contact Addition"));
+    Image4->actAsButton(QStringLiteral("Close Contact Addition"));
     connect(Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
 
     if (table.Image5)
@@ -194,6 +199,7 @@ void MainWindow::buildControls()
     lblAdd->setGeometry(table.lblAdd);
     lblAdd->setToolTip(QStringLiteral("Click Here to Add Contacts"));
     lblAdd->setCursor(Qt::PointingHandCursor);
+    lblAdd->actAsButton(QStringLiteral("Add a Contact"));
     connect(lblAdd, &ClickableLabel::clicked, this, &MainWindow::lblAdd_Click);
 
     handOverAccount = new QLineEdit(client);
@@ -220,9 +226,14 @@ void MainWindow::buildControls()
         w->raise();
 
     for (QWidget* w : client->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        if (w != lvName && w != lvEmail && w != txtName && w != txtEmail && w != cmdAdd)
+        if (w != lvName && w != lvEmail && w != txtName && w != txtEmail && w != cmdAdd && w != lblAdd &&
+            w != Image4)
             w->setFocusPolicy(Qt::NoFocus);
-    setTabOrder(lvName, lvEmail);
+    // The panel's boxes come first when it is open, the lists first while it is closed (hidden controls are
+    // skipped); the chain is a ring, so both hold at once.
+    QWidget* const ring[] = {txtName, txtEmail, cmdAdd, Image4, lvName, lvEmail, lblAdd};
+    for (size_t i = 1; i < std::size(ring); ++i)
+        setTabOrder(ring[i - 1], ring[i]);
 }
 
 void MainWindow::buildMenus()
@@ -321,7 +332,7 @@ void MainWindow::Form_Load()
 {
     EntryCount = 0;
     menuBar()->setFont(Look::tahoma());
-    Label2->setText(QStringLiteral("My Status: "));
+    setStatusText(Label2, QStringLiteral("My Status: "));
     mnuOpen->setEnabled(false);
 
     MessengerClient = &programMessenger();
@@ -566,6 +577,7 @@ void MainWindow::lblAdd_Click()
         w->show();
     giveFocus(txtName);
     setTabOrder(txtName, txtEmail);
+    letKeyboardReachHotSpot();
 }
 
 void MainWindow::closePanel()
@@ -581,6 +593,15 @@ void MainWindow::closePanel()
         w->hide();
     setListHeights(table.lvName.height());
     setPictures(table.panelClosed);
+    letKeyboardReachHotSpot();
+}
+
+// The keyboard reaches the hot spot only where the mouse can: a picture
+// shown over it takes both.
+void MainWindow::letKeyboardReachHotSpot()
+{
+    const bool reachable = client->childAt(lblAdd->geometry().center()) == lblAdd;
+    lblAdd->setFocusPolicy(reachable ? Qt::TabFocus : Qt::NoFocus);
 }
 
 void MainWindow::Image4_Click() { closePanel(); }
@@ -649,6 +670,25 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             lvEmail_DblClick();
             return true;
         }
+    } else if (watched == lvEmail) {
+        if (event->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+            popContactMenuAtSelection(); // the Menu key, Shift+F10
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress) {
+            const auto* k = static_cast<QKeyEvent*>(event);
+            if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+                lvEmail_DblClick();
+                return true;
+            }
+            // Some platforms turn these keys into the event above, others do not.
+            if (k->key() == Qt::Key_Menu ||
+                (k->key() == Qt::Key_F10 && k->modifiers() == Qt::ShiftModifier)) {
+                popContactMenuAtSelection();
+                return true;
+            }
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -657,7 +697,25 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 void MainWindow::lvEmail_Click()
 {
-    contactMenu->popup(QCursor::pos());
+    popContactMenu(QCursor::pos());
+}
+
+void MainWindow::popContactMenu(const QPoint& globalPos)
+{
+    contactMenu->popup(globalPos);
+}
+
+void MainWindow::popContactMenuAtSelection()
+{
+    if (contactMenu->isVisible())
+        return;
+    QPoint at(0, 0);
+    const QModelIndexList rows = lvEmail->selectionModel()->selectedRows();
+    if (!rows.isEmpty()) {
+        lvEmail->scrollTo(rows.first());
+        at = lvEmail->visualRect(rows.first()).bottomLeft();
+    }
+    popContactMenu(lvEmail->viewport()->mapToGlobal(at));
 }
 
 void MainWindow::mnuSysTray_Click()
@@ -698,7 +756,14 @@ void MainWindow::Timer1_Timer()
                              ? QStringLiteral("MSN  (Offline)")
                              : QStringLiteral("Signing You In...");
     if (Label1->text() != text)
-        Label1->setText(text);
+        setStatusText(Label1, text);
+}
+
+// A screen reader reads the two labels as one line: whose status, then what it is.
+void MainWindow::setStatusText(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    Label1->setAccessibleName(Label2->text() + Label1->text());
 }
 
 std::optional<QString> MainWindow::selectedContact() const

@@ -93,6 +93,10 @@ private:
     void statusTestedAction(ClientResult (Messenger::*call)(const QString&));
     bool requireSelection(QString* contact);
     void appendRow(const QString& name, const QString& email);
+    void setStatusText(QLabel* label, const QString& text);
+    void popContactMenu(const QPoint& globalPos);
+    void popContactMenuAtSelection();
+    void letKeyboardReachHotSpot();
 
     const MainLayout& table;
 

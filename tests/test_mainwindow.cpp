@@ -4,6 +4,7 @@
 #include "shell/MainWindow.h"
 #include "tests/support/ShellHarness.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -810,6 +811,77 @@ private slots:
         h.dialogs.answers = {Dialogs::Answer::Yes};
         w->close();
         QCOMPARE(h.contactFileBytes(), once + encodeRecord("Late", "late@x"));
+    }
+
+    // ---- keyboard and screen readers ------------------------------------------------------
+
+    void keyboardAloneAddsAContactAndReachesItsMenu()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x"));
+        MainWindow* w = open(h, Layout::Full);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        auto press = [w](Qt::Key key, Qt::KeyboardModifiers mods = {}) {
+            QTest::keyClick(w->windowHandle(), key, mods);
+        };
+        auto type = [](const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); };
+        auto* emails = child<QTreeView>(w, "lvEmail");
+        emails->setFocus(Qt::TabFocusReason);
+
+        press(Qt::Key_Tab); // to the "Add a Contact" hot spot
+        QCOMPARE(QApplication::focusWidget(), child(w, "lblAdd"));
+        press(Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget(), child(w, "txtName"));
+        type("Bob");
+        press(Qt::Key_Tab);
+        type("bob@x");
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        press(Qt::Key_Return); // presses "Add Contact"
+        QCOMPARE(column(w, "lvEmail"), (QStringList{"ann@x", "bob@x"}));
+
+        press(Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), emails);
+        press(Qt::Key_End);
+        auto* menu = child<QMenu>(w, "gfg");
+        for (const auto& [key, mods] : {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers()},
+                                        std::pair{Qt::Key_F10, Qt::KeyboardModifiers(Qt::ShiftModifier)}}) {
+            press(key, mods);
+            QTRY_VERIFY(menu->isVisible());
+            // at the selected row, not wherever the mouse pointer happens to be
+            const QRect row = emails->visualRect(emails->model()->index(1, 0));
+            QVERIFY(menu->geometry().top() >= emails->viewport()->mapToGlobal(row.topLeft()).y());
+            QTest::keyClick(menu, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->isVisible());
+        }
+        press(Qt::Key_Return); // starts a conversation, as a double-click does
+        QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:bob@x"});
+    }
+
+    void screenReadersGetNamesAndButtons()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        auto said = [w](const char* name) {
+            return QAccessible::queryAccessibleInterface(child(w, name))->text(QAccessible::Name);
+        };
+        QCOMPARE(said("lblAdd"), QString("Add a Contact"));
+        QCOMPARE(said("Image4"), QString("Close Contact Addition"));
+        for (const char* hotSpot : {"lblAdd", "Image4"}) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(child(w, hotSpot));
+            QCOMPARE(a->role(), QAccessible::Button);
+            QVERIFY(a->actionInterface());
+        }
+        QAccessible::queryAccessibleInterface(child(w, "lblAdd"))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(child(w, "txtName")->isVisibleTo(w));
+
+        QVERIFY(!said("lvName").isEmpty());
+        QVERIFY(!said("lvEmail").isEmpty());
+        // The status line is read with whose status it is.
+        const QString status = said("Label1");
+        QVERIFY2(status.startsWith("My Status: "), qPrintable(status));
+        QVERIFY2(status.endsWith(child<QLabel>(w, "Label1")->text()), qPrintable(status));
     }
 
     // ---- status probe and contact actions ------------------------------------------------

@@ -1,0 +1,66 @@
+#include "shell/ClickableLabel.h"
+
+#include <QAccessibleWidget>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
+
+namespace {
+class ClickableLabelAccessible : public QAccessibleWidget {
+public:
+    explicit ClickableLabelAccessible(ClickableLabel* label) : QAccessibleWidget(label, QAccessible::Button)
+    {
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction())
+            emit static_cast<ClickableLabel*>(widget())->clicked();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface* accessibleButton(const QString&, QObject* object)
+{
+    auto* label = qobject_cast<ClickableLabel*>(object);
+    return label && label->actsAsButton() ? new ClickableLabelAccessible(label) : nullptr;
+}
+} // namespace
+
+void ClickableLabel::actAsButton(const QString& accessibleName)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleButton);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+    button = true;
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(accessibleName);
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent* e)
+{
+    if (button && (e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        emit clicked();
+        return;
+    }
+    QLabel::keyPressEvent(e);
+}
+
+void ClickableLabel::paintEvent(QPaintEvent* e)
+{
+    QLabel::paintEvent(e);
+    if (!hasFocus())
+        return;
+    // Without a frame, the keyboard user would not see where the focus is.
+    QPainter p(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = palette().color(QPalette::Window);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &p, this);
+}
