@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -120,6 +121,8 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout))
     buildControls();
     buildMenus();
     buildTimers();
+    // The layout is drawn for one size; a larger window only shows empty area around it.
+    QMainWindow::layout()->setSizeConstraint(QLayout::SetFixedSize);
     Session = new ServiceSession(
         ServiceSession::Host{[this] { return handOverAccount->text(); },
                              [this] { return handOverPassword->text(); }, [this] { return selectedContact(); }},
@@ -296,7 +299,22 @@ void MainWindow::buildMenus()
     cSysTray2 = new QSystemTrayIcon(QIcon(QStringLiteral(":/velmora32.png")), this);
     cSysTray2->setObjectName(QStringLiteral("cSysTray2"));
     cSysTray2->setToolTip(QStringLiteral("Velmora v2.6"));
-    connect(cSysTray2, &QSystemTrayIcon::activated, this, &MainWindow::cSysTray2_MouseEvent);
+    // A right click asks for the icon's menu, not for the window.
+    connect(cSysTray2, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+        if (why != QSystemTrayIcon::Context)
+            cSysTray2_MouseEvent();
+    });
+    QMenu* tray = menu(this, "trayMenu", QString());
+    tray->addAction(QStringLiteral("Restore"), this, &MainWindow::cSysTray2_MouseEvent)
+        ->setObjectName(QStringLiteral("trayRestore"));
+    // Leaving from the tray asks the same question, over the window it concerns.
+    tray->addAction(QStringLiteral("Exit"), this,
+                    [this] {
+                        cSysTray2_MouseEvent();
+                        mnuExit_Click();
+                    })
+        ->setObjectName(QStringLiteral("trayExit"));
+    cSysTray2->setContextMenu(tray);
 }
 
 void MainWindow::buildTimers()

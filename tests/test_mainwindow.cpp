@@ -134,6 +134,20 @@ private slots:
         QCOMPARE(w->windowIcon().isNull(), !full);
     }
 
+    void windowKeepsTheSizeItIsDrawnFor_data() { addLayoutRows(); }
+    void windowKeepsTheSizeItIsDrawnFor()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow* w = open(h, layout);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QSize drawn = w->size();
+        QCOMPARE(w->minimumSize(), drawn);
+        QCOMPARE(w->maximumSize(), drawn);
+        w->resize(drawn + QSize(300, 200));
+        QCOMPARE(w->size(), drawn);
+    }
+
     void stackingAndFocusOrder()
     {
         ShellHarness h;
@@ -302,6 +316,41 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(w->isMinimized());
         QVERIFY(!w->findChild<QSystemTrayIcon*>("cSysTray2")->isVisible());
+        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    }
+
+    void trayIconHasRestoreAndExit()
+    {
+        ShellHarness h;
+        MainWindow::trayAvailable = [] { return true; };
+        MainWindow* w = open(h, Layout::Full);
+        auto* tray = w->findChild<QSystemTrayIcon*>("cSysTray2");
+        w->mnuSysTray_Click();
+        QMenu* menu = tray->contextMenu();
+        QVERIFY(menu);
+        QCOMPARE(menu->actions().size(), 2);
+        QAction* restore = menu->actions()[0];
+        QAction* leave = menu->actions()[1];
+        QCOMPARE(restore->text(), QString("Restore"));
+        QCOMPARE(leave->text(), QString("Exit"));
+
+        emit tray->activated(QSystemTrayIcon::Context); // the right click that opens the menu
+        QVERIFY(!w->isVisible());
+        restore->trigger();
+        QVERIFY(w->isVisible());
+        QVERIFY(!tray->isVisible());
+
+        w->mnuSysTray_Click();
+        h.dialogs.answers = {Dialogs::Answer::Closed};
+        leave->trigger(); // the same question as File › Exit
+        QCOMPARE(
+            h.dialogs.prompts(),
+            QStringList{
+                "You will lose all your information of you don't save.\r\nDo You want to save your list?"});
+        QCOMPARE(h.programEnds, 0);
+        h.dialogs.answers = {Dialogs::Answer::No};
+        leave->trigger();
+        QCOMPARE(h.programEnds, 1);
         MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
