@@ -2,7 +2,6 @@
 
 #include <QAccessibleWidget>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 
 namespace {
 class ClickableLabelAccessible : public QAccessibleWidget {
@@ -57,10 +56,10 @@ void ClickableLabel::paintEvent(QPaintEvent* e)
     QLabel::paintEvent(e);
     if (!hasFocus())
         return;
-    // Without a frame, the keyboard user would not see where the focus is.
+    // The style's own focus frame all but vanishes over the window's pictures:
+    // a keyboard user must see at once where the focus is.
     QPainter p(this);
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
-    option.backgroundColor = palette().color(QPalette::Window);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &p, this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 3, 3);
 }
