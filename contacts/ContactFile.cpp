@@ -1,5 +1,7 @@
 #include "contacts/ContactFile.h"
 
+#include "contacts/ContactLocation.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -342,7 +344,7 @@ QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats
 QString contactFilePath() {
     if (!g_pathOverride.isEmpty())
         return g_pathOverride;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/data/database.dat");
+    return ContactLocation::forThisRun();
 }
 
 void setContactFilePath(const QString& path) {

@@ -74,7 +74,7 @@ ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink) {
 
 QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats = nullptr);
 
-// data/database.dat beside the program, unless a test or benchmark has pointed it elsewhere.
+// The file of this run (see ContactLocation.h), unless a test or benchmark has pointed it elsewhere.
 QString contactFilePath();
 void setContactFilePath(const QString& path); // an empty path restores the default
 

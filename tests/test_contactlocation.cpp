@@ -1,0 +1,53 @@
+#include "contacts/ContactFile.h"
+#include "contacts/ContactLocation.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+// Where the contact list is kept when the program is installed where the user cannot write.
+class ContactLocationTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void withoutAWritableDataFolderBesideTheProgramTheListGoesToTheUsersDataFolder() {
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/share")).toLocal8Bit());
+        // This test program's folder has no data/, as /usr/bin has none.
+        QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/data")));
+
+        const QString file = home.path() + QStringLiteral("/share/Velmora/data/database.dat");
+        QCOMPARE(contactFilePath(), file);
+        QVERIFY(!QFileInfo::exists(file)); // until the first save
+        QCOMPARE(QFileInfo(QFileInfo(file).path()).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+                 QFile::Permissions());
+
+        const SaveResult saved =
+            appendContactRecords(contactFilePath(), QList<ContactRecord>{{"Ann", "ann@x"}});
+        QVERIFY2(saved.ok, qPrintable(saved.error));
+        QByteArray bytes;
+        QCOMPARE(readContactFileBytes(file, &bytes).status, LoadStatus::Loaded);
+        QCOMPARE(bytes, QByteArray("\"Ann\",\"ann@x\"\r\n"));
+    }
+
+    void aDataFolderBesideTheProgramKeepsTheList() {
+        QTemporaryDir program, home;
+        QVERIFY(QDir(program.path()).mkdir(QStringLiteral("data")));
+        QCOMPARE(ContactLocation::choose(program.path(), home.path() + "/share", home.path()),
+                 program.path() + QStringLiteral("/data/database.dat"));
+
+        // Unless it cannot be written: a system-wide install that the user does not own.
+        if (::geteuid() == 0)
+            QSKIP("root writes everywhere");
+        QVERIFY(
+            QFile::setPermissions(program.path() + QStringLiteral("/data"),
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        QCOMPARE(ContactLocation::choose(program.path(), home.path() + "/share", home.path()),
+                 home.path() + QStringLiteral("/share/Velmora/data/database.dat"));
+        QCOMPARE(ContactLocation::choose(program.path(), QStringLiteral("relative/share"), home.path()),
+                 home.path() + QStringLiteral("/.local/share/Velmora/data/database.dat"));
+    }
+};
+
+QTEST_MAIN(ContactLocationTest)
+#include "test_contactlocation.moc"
