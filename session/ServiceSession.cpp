@@ -37,8 +37,20 @@ ServiceSession::~ServiceSession() {
     m_wsChat->disconnect(this);
 }
 
+namespace {
+std::function<QString()>& dispatchServerSetting() {
+    static std::function<QString()> setting;
+    return setting;
+}
+} // namespace
+
+void ServiceSession::setDispatchServerSetting(std::function<QString()> setting) {
+    dispatchServerSetting() = std::move(setting);
+}
+
 QPair<QString, quint16> ServiceSession::dispatchServer() {
-    const QString setting = qEnvironmentVariable("VELMORA_DISPATCH_SERVER").trimmed();
+    const auto& source = dispatchServerSetting();
+    const QString setting = (source ? source() : qEnvironmentVariable("VELMORA_DISPATCH_SERVER")).trimmed();
     if (const auto server = parseHostPort(setting, DefaultPort))
         return *server;
     return {QStringLiteral("127.0.0.1"), DefaultPort};

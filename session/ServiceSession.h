@@ -40,6 +40,10 @@ public:
     // "127.0.0.1":1863 unless VELMORA_DISPATCH_SERVER=host[:port] says
     // otherwise; a value that does not parse leaves the default.
     static QPair<QString, quint16> dispatchServer();
+    // Replaces where dispatchServer() reads its host[:port] text (the
+    // program weighs its command line and settings in); empty restores
+    // VELMORA_DISPATCH_SERVER.
+    static void setDispatchServerSetting(std::function<QString()> setting);
 
     // How long a connect to the service may take, how long the sign-in may
     // take once connecting, and how long a probe may wait for its answer.
