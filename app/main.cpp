@@ -1,4 +1,5 @@
 #include "shell/CommandLine.h"
+#include "shell/Keyring.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
 #include "shell/Startup.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     CommandLine::useServer(options.server);
+    Keyring::setProgram(Keyring::makeSystem());
 
     auto* signIn = new SignInWindow;
     signIn->show();

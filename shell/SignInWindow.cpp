@@ -3,6 +3,7 @@
 #include "shell/AccountStore.h"
 #include "shell/ClickableLabel.h"
 #include "shell/Dialogs.h"
+#include "shell/Keyring.h"
 #include "shell/Links.h"
 #include "shell/Look.h"
 #include "shell/MainWindow.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 std::function<double()> SignInWindow::screenWidthTwips = [] {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -23,8 +25,7 @@ std::function<double()> SignInWindow::screenWidthTwips = [] {
 };
 
 namespace {
-QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, const QRect& r)
-{
+QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, const QRect& r) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(r);
@@ -34,8 +35,7 @@ QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, cons
 }
 } // namespace
 
-SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent)
-{
+SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent) {
     Look::ensureResources();
     setObjectName(QStringLiteral("frmSignIn"));
     setWindowTitle(QStringLiteral("Please Sign In"));
@@ -47,7 +47,8 @@ SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent)
     image1->setGeometry(0, 0, 397, 318);
     image1->setPixmap(QPixmap(QStringLiteral(":/bg_signin.png")));
 
-    signInLabel(this, "Label3", QStringLiteral("Sign In to Messenger With a different Account"), {88, 24, 233, 17});
+    signInLabel(this, "Label3", QStringLiteral("Sign In to Messenger With a different Account"),
+                {88, 24, 233, 17});
     auto* image2 = new QLabel(this);
     image2->setObjectName(QStringLiteral("Image2"));
     image2->setGeometry(48, 56, 16, 16);
@@ -88,31 +89,44 @@ SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent)
     // Qt draws a bullet for a password by default; this window shows "*".
     Text2->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
 
-    auto* command1 = new QPushButton(QStringLiteral("Sign In"), this);
-    command1->setObjectName(QStringLiteral("Command1"));
-    command1->setGeometry(272, 232, 97, 25);
-    command1->setDefault(true);
-    connect(command1, &QPushButton::clicked, this, &SignInWindow::Command1_Click);
-    connect(Text1, &QLineEdit::returnPressed, command1, &QPushButton::click);
-    connect(Text2, &QLineEdit::returnPressed, command1, &QPushButton::click);
+    Command1 = new QPushButton(QStringLiteral("Sign In"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(272, 232, 97, 25);
+    Command1->setDefault(true);
+    connect(Command1, &QPushButton::clicked, this, &SignInWindow::Command1_Click);
+    connect(Text1, &QLineEdit::returnPressed, Command1, &QPushButton::click);
+    connect(Text2, &QLineEdit::returnPressed, Command1, &QPushButton::click);
 
     for (QWidget* w : findChildren<QWidget*>())
-        if (w != Text1 && w != Text2 && w != command1)
+        if (w != Text1 && w != Text2 && w != Command1)
             w->setFocusPolicy(Qt::NoFocus);
     setTabOrder(Text1, Text2);
-    setTabOrder(Text2, command1);
+    setTabOrder(Text2, Command1);
 
     Form_Load();
 }
 
-void SignInWindow::Form_Load()
-{
+void SignInWindow::Form_Load() {
     Text1->setText(AccountStore::get(QStringLiteral("Usrname"), Text1->text()));
     Text2->setText(AccountStore::get(QStringLiteral("Psswrd"), Text2->text()));
+    if (Text2->text().isEmpty() && !Text1->text().isEmpty() && Keyring::program())
+        fetchPassword(Text1->text());
 }
 
-void SignInWindow::Command1_Click()
-{
+// The keyring answers later. Until it does, or until the wait runs out, "Sign In" waits too, or it
+// would complain of an empty password that is on its way.
+void SignInWindow::fetchPassword(const QString& account) {
+    Command1->setEnabled(false);
+    QTimer::singleShot(AccountStore::keyringWaitMs(), this, [this] { Command1->setEnabled(true); });
+    AccountStore::fetchPassword(account, this, [this, account](const std::optional<QString>& password) {
+        Command1->setEnabled(true);
+        // Whatever the user typed meanwhile is theirs, and so is a password for another address.
+        if (password && Text1->text() == account && Text2->text().isEmpty() && !Text2->isModified())
+            Text2->setText(*password);
+    });
+}
+
+void SignInWindow::Command1_Click() {
     const QString caption = QStringLiteral("Please Enter...");
     if (Text1->text().isEmpty()) {
         Dialogs::show(this, QStringLiteral("Please Enter an Email Address"), Dialogs::Buttons::Ok,
@@ -128,20 +142,24 @@ void SignInWindow::Command1_Click()
 
     MainWindow* main = MainWindow::obtain(layout);
     main->setHandOver(Text1->text(), Text2->text());
+    const QString previousAccount = AccountStore::get(QStringLiteral("Usrname"), QString());
     AccountStore::save(QStringLiteral("Usrname"), Text1->text());
-    AccountStore::save(QStringLiteral("Psswrd"), Text2->text());
+    AccountStore::savePassword(Text1->text(), Text2->text(), previousAccount, [](const QString& notice) {
+        // Told from the event loop, not from inside the keyring's own answer.
+        QTimer::singleShot(0, [notice] {
+            Dialogs::show(MainWindow::existing(), notice, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
+        });
+    });
     handedOver = true;
     close();
     main->show();
 }
 
-void SignInWindow::Label6_Click()
-{
+void SignInWindow::Label6_Click() {
     OpenLink(Links::kRegistration, QStringLiteral("Open"), QString(), QString(), 0);
 }
 
-void SignInWindow::closeEvent(QCloseEvent* event)
-{
+void SignInWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     deleteLater();
     // Closed before signing in, it was the only window: the program ends.

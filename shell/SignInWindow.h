@@ -4,6 +4,7 @@
 #include <functional>
 
 class QLineEdit;
+class QPushButton;
 
 // frmSignIn: the start-up window that takes the second account.
 class SignInWindow : public QWidget {
@@ -22,7 +23,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void fetchPassword(const QString& account);
+
     QLineEdit* Text1 = nullptr;
     QLineEdit* Text2 = nullptr;
+    QPushButton* Command1 = nullptr;
     bool handedOver = false;
 };
