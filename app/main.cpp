@@ -1,7 +1,9 @@
 #include "shell/CommandLine.h"
+#include "shell/Dialogs.h"
 #include "shell/Keyring.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
+#include "shell/SingleCopy.h"
 #include "shell/Startup.h"
 
 #include <QApplication>
@@ -19,6 +21,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(options.error));
         return 2;
     }
+
+    SingleCopy copy(SingleCopy::defaultLockPath());
+    switch (copy.claim()) {
+    case SingleCopy::Claim::HandedOver:
+        return 0;
+    case SingleCopy::Claim::NoAnswer:
+        Dialogs::show(nullptr,
+                      QStringLiteral("Velmora is already running (process %1) but does not answer. Close it, "
+                                     "or end that process, and start Velmora again.")
+                          .arg(copy.holderPid()),
+                      Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+        return 1;
+    case SingleCopy::Claim::First:
+    case SingleCopy::Claim::Unguarded:
+        break;
+    }
+    QObject::connect(&copy, &SingleCopy::comeForward, &bringProgramForward);
+
     CommandLine::useServer(options.server);
     Keyring::setProgram(Keyring::makeSystem());
 

@@ -1,0 +1,138 @@
+#include "shell/SingleCopy.h"
+
+#include "shell/AccountStore.h"
+#include "shell/MainWindow.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QThread>
+#include <QWidget>
+
+namespace {
+const QByteArray kRequest = "come forward\n";
+const QByteArray kAnswer = "coming\n";
+} // namespace
+
+SingleCopy::SingleCopy(const QString& lockPath, QObject* parent)
+    : QObject(parent), m_lockPath(lockPath), m_socketPath(socketPathFor(lockPath)), m_lock(lockPath) {
+    // Stale only when the process named in it is gone (or is another program now): a copy
+    // that runs for days keeps its lock.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleCopy::~SingleCopy() {
+    if (m_server)
+        m_server->close();
+}
+
+QString SingleCopy::defaultLockPath() {
+    return QFileInfo(AccountStore::filePath()).absolutePath() + QStringLiteral("/velmora.lock");
+}
+
+QString SingleCopy::socketPathFor(const QString& lockPath) {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    // A socket path has room for about 100 bytes: name it by a digest of the lock's path.
+    const QByteArray digest =
+        QCryptographicHash::hash(QFileInfo(lockPath).absoluteFilePath().toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
+    return dir + QStringLiteral("/velmora-") + QString::fromLatin1(digest);
+}
+
+SingleCopy::Claim SingleCopy::claim(int waitMs) {
+    QDir().mkpath(QFileInfo(m_lockPath).absolutePath());
+    const QDeadlineTimer deadline(waitMs);
+    for (;;) {
+        if (m_lock.tryLock(0)) {
+            listen();
+            return Claim::First;
+        }
+        if (m_lock.error() != QLockFile::LockFailedError)
+            return Claim::Unguarded;
+        // The holder may still be on its way to listening, or may have just died: ask, and
+        // otherwise try the lock again until the time is up.
+        if (askToComeForward(int(qMin<qint64>(deadline.remainingTime(), 1000))))
+            return Claim::HandedOver;
+        if (deadline.hasExpired())
+            return Claim::NoAnswer;
+        QThread::msleep(50);
+    }
+}
+
+qint64 SingleCopy::holderPid() {
+    qint64 pid = 0;
+    QString host, app;
+    return m_lock.getLockInfo(&pid, &host, &app) ? pid : 0;
+}
+
+bool SingleCopy::askToComeForward(int waitMs) {
+    QLocalSocket socket;
+    const QDeadlineTimer deadline(waitMs);
+    socket.connectToServer(m_socketPath);
+    if (!socket.waitForConnected(int(deadline.remainingTime())))
+        return false;
+    socket.write(kRequest);
+    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
+        return false;
+    QByteArray answer;
+    while (!answer.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    return answer == kAnswer;
+}
+
+void SingleCopy::listen() {
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Holding the lock, any socket left at this path belongs to a copy that is gone.
+    QLocalServer::removeServer(m_socketPath);
+    if (!m_server->listen(m_socketPath))
+        return; // later starts then find no answer and say so; this copy runs on
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                if (!socket->canReadLine())
+                    return;
+                if (socket->readLine(256) != kRequest) {
+                    socket->abort();
+                    return;
+                }
+                socket->write(kAnswer);
+                socket->flush();
+                socket->disconnectFromServer();
+                emit comeForward();
+            });
+        }
+    });
+}
+
+void bringProgramForward() {
+    QWidget* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("frmSignIn") && w->isVisible())
+            window = w;
+    MainWindow* main = MainWindow::existing();
+    if (!window && main) {
+        window = main;
+        if (main->isHidden())
+            main->cSysTray2_MouseEvent(); // back from the tray, as its icon would do
+    }
+    if (window) {
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+// One running copy per user: two would each append to the same contact file without seeing the
+// other's contacts, and sign the same second account in twice. The first start holds a lock file
+// beside the settings and listens on a local socket; a later start asks it to come forward and
+// ends. A lock left by a copy that was killed names a process that is gone, and is taken over.
+class SingleCopy : public QObject {
+    Q_OBJECT
+public:
+    enum class Claim {
+        First,      // this is the running copy now: it listens for later starts
+        HandedOver, // another copy runs and is coming forward: end this one
+        NoAnswer,   // another copy holds the lock but did not answer in time
+        Unguarded,  // the lock cannot be written (a read-only settings folder): run without it
+    };
+
+    explicit SingleCopy(const QString& lockPath, QObject* parent = nullptr);
+    ~SingleCopy() override;
+
+    // Beside the settings file of the account (~/.config/Tavlo).
+    static QString defaultLockPath();
+    // Where a lock file's copy listens: in the user's runtime folder, named after the lock.
+    static QString socketPathFor(const QString& lockPath);
+
+    // Blocks for at most waitMs, before any window exists.
+    Claim claim(int waitMs = 5000);
+    qint64 holderPid(); // the copy that holds the lock, 0 when unknown
+
+signals:
+    void comeForward();
+
+private:
+    bool askToComeForward(int waitMs);
+    void listen();
+
+    QString m_lockPath;
+    QString m_socketPath;
+    QLockFile m_lock;
+    QLocalServer* m_server = nullptr;
+};
+
+// Shows whichever window of the program the user works in, in front: the sign-in window until the
+// account is handed over, then the main window (back from the tray if need be), and an open modal
+// box above it.
+void bringProgramForward();

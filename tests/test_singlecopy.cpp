@@ -1,0 +1,92 @@
+#include "shell/MainWindow.h"
+#include "shell/SingleCopy.h"
+#include "tests/support/ShellHarness.h"
+
+#include <QLockFile>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+// Starts of the real program against one settings folder: only one copy may run.
+class SingleCopyTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir runtime;
+
+    // A start of the program as from the desktop menu, with its settings under configHome.
+    std::unique_ptr<QProcess> start(const QString& configHome) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=") + runtime.path() + QStringLiteral("/no-bus"));
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QStringLiteral(VELMORA_PROGRAM), QStringList());
+        return p;
+    }
+    static bool ended(QProcess& p) { return p.state() == QProcess::NotRunning; }
+    static qint64 lockHolder(const QString& lockPath) {
+        qint64 pid = 0;
+        QString host, app;
+        QLockFile(lockPath).getLockInfo(&pid, &host, &app);
+        return pid;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(runtime.isValid());
+        // Before anything asks where the runtime folder is: the answer is kept.
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    }
+
+    void aSecondStartBringsTheRunningWindowForwardAndEnds() {
+        ShellHarness h; // settings under h.dir.path() + "/config"
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        MainWindow::trayAvailable = [] { return true; };
+        SingleCopy running(SingleCopy::defaultLockPath());
+        QCOMPARE(running.claim(), SingleCopy::Claim::First);
+        connect(&running, &SingleCopy::comeForward, &bringProgramForward);
+        MainWindow* main = MainWindow::obtain(Layout::Full);
+        main->show();
+        main->mnuSysTray_Click(); // in the tray
+        QVERIFY(!main->isVisible());
+
+        auto second = start(h.dir.path() + QStringLiteral("/config"));
+        QTRY_VERIFY_WITH_TIMEOUT(ended(*second), 30000);
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QTRY_VERIFY(main->isVisible());
+        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    }
+
+    void aKilledCopyNeverBlocksTheNextStart() {
+        QTemporaryDir home;
+        const QString config = home.path() + QStringLiteral("/config");
+        const QString lock = config + QStringLiteral("/Tavlo/velmora.lock");
+        const QString socket = SingleCopy::socketPathFor(lock);
+
+        auto killed = start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket) && lockHolder(lock) == killed->processId(), 30000);
+        killed->kill();
+        QTRY_VERIFY_WITH_TIMEOUT(ended(*killed), 30000);
+        QVERIFY(QFileInfo::exists(lock)); // left behind, naming a process that is gone
+
+        auto next = start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(lockHolder(lock) == next->processId() || ended(*next), 30000);
+        QVERIFY(!ended(*next));
+
+        // And it is the copy that a further start reaches.
+        auto further = start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(ended(*further), 30000);
+        QCOMPARE(further->exitCode(), 0);
+        QVERIFY(!ended(*next));
+        next->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(ended(*next), 30000);
+    }
+};
+
+QTEST_MAIN(SingleCopyTest)
+#include "test_singlecopy.moc"
