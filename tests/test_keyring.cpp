@@ -56,7 +56,7 @@ class KeyringTest : public QObject {
     static void signIn(const QString& account, const QString& password) {
         auto* w = new SignInWindow; // unloads itself
         w->show();
-        QTRY_VERIFY(signInButton(*w)->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(signInButton(*w)->isEnabled(), 15000);
         field(*w, "Text1")->setText(account);
         field(*w, "Text2")->setText(password);
         QTest::mouseClick(signInButton(*w), Qt::LeftButton);
@@ -114,7 +114,7 @@ private slots:
         MainWindow::destroyInstance();
         auto again = startSignIn();
         QCOMPARE(field(*again, "Text1")->text(), QString("ann@example.com"));
-        QTRY_COMPARE(field(*again, "Text2")->text(), QString("s3cret pw"));
+        QTRY_COMPARE_WITH_TIMEOUT(field(*again, "Text2")->text(), QString("s3cret pw"), 15000);
         QVERIFY(signInButton(*again)->isEnabled());
         again.reset();
 

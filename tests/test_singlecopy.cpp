@@ -58,7 +58,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended(*second), 30000);
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->exitCode(), 0);
-        QTRY_VERIFY(main->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(main->isVisible(), 15000);
         MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
