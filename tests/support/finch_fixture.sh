@@ -28,26 +28,10 @@ TIMEOUT=${PURPLE_FIXTURE_TIMEOUT:-20}
 SELF=$(readlink -f "${BASH_SOURCE[0]}")
 
 say() { printf 'finch_fixture: %s\n' "$*" >&2; }
-
-# Alive and not a zombie: daemons reparented to a PID 1 that never reaps stay zombies.
-alive() {
-    local st
-    [ -n "${1:-}" ] && [ -r "/proc/$1/stat" ] || return 1
-    st=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ "${st%% *}" != Z ]
-}
+# shellcheck source=private_bus.sh
+. "$(dirname "$SELF")/private_bus.sh"
 
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-
-# Loops of 50 ms, so TIMEOUT seconds is TIMEOUT*20 rounds.
-rounds() { echo $(("$TIMEOUT" * 20)); }
-
-bus_call() { # dest path method [args...]
-    local dest=$1 path=$2 method=$3
-    shift 3
-    DBUS_SESSION_BUS_ADDRESS=$BUS gdbus call --session --timeout 2 --dest "$dest" \
-        --object-path "$path" --method "$method" "$@"
-}
 
 purple() { # Method [args...]
     local m=$1
@@ -56,61 +40,7 @@ purple() { # Method [args...]
         "im.pidgin.purple.PurpleInterface.$m" "$@"
 }
 
-purple_on_bus() {
-    bus_call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner \
-        im.pidgin.purple.PurpleService 2>/dev/null | grep -q true
-}
-
-load() { # dir: read what start wrote down
-    D=$1
-    [ -f "$D/fixture.env" ] || { say "no fixture in $D"; return 1; }
-    # shellcheck disable=SC1091
-    . "$D/fixture.env"
-}
-
-stop_pid() { # pidfile
-    local f=$1 p i
-    [ -s "$f" ] || return 0
-    p=$(cat "$f")
-    [ "$p" = "$$" ] && return 0
-    kill -TERM "$p" 2>/dev/null || { rm -f "$f"; return 0; }
-    kill -CONT "$p" 2>/dev/null # a stopped process would sit on the TERM
-    for ((i = 0; i < 60; i++)); do
-        alive "$p" || break
-        sleep 0.05
-    done
-    alive "$p" && kill -KILL "$p" 2>/dev/null
-    rm -f "$f"
-}
-
-start_bus() {
-    cat >"$D/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$D/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-    dbus-daemon --nofork --nopidfile --config-file="$D/bus.conf" </dev/null >"$D/dbus.log" 2>&1 &
-    echo $! >"$D/dbus.pid"
-    BUS="unix:path=$D/bus"
-    local i
-    for ((i = 0; i < $(rounds); i++)); do
-        bus_call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetId \
-            >/dev/null 2>&1 && return 0
-        alive "$(cat "$D/dbus.pid")" || break
-        sleep 0.05
-    done
-    say "the private bus did not come up: $(cat "$D/dbus.log")"
-    return 1
-}
+purple_on_bus() { name_on_bus im.pidgin.purple.PurpleService; }
 
 start_ircd() {
     local try i
@@ -268,18 +198,6 @@ stop_all() {
     [ "${PURPLE_FIXTURE_KEEP:-0}" = 1 ] || rm -rf "$D"
 }
 
-# Outlives neither its owner nor its time limit, so a crashed test leaves nothing behind.
-watch() { # dir owner-pid deadline-epoch
-    D=$1
-    echo $$ >"$D/watchdog.pid"
-    while [ "$(date +%s)" -lt "$3" ]; do
-        if [ -n "$2" ] && ! alive "$2"; then break; fi
-        [ -d "$D" ] || exit 0
-        sleep 1
-    done
-    stop_all
-}
-
 start() {
     local t
     for t in finch ngircd tmux dbus-daemon gdbus setsid; do
@@ -297,8 +215,6 @@ start() {
     printf 'BUS=%q\nPORT=%q\nACCOUNT=%q\n' "$BUS" "$PORT" "$ACCOUNT" >"$D/fixture.env"
     start_client
 }
-
-quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
 D=
 case ${1:-} in

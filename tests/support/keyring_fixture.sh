@@ -21,71 +21,10 @@ SELF=$(readlink -f "${BASH_SOURCE[0]}")
 SERVICE=org.freedesktop.secrets
 
 say() { printf 'keyring_fixture: %s\n' "$*" >&2; }
+# shellcheck source=private_bus.sh
+. "$(dirname "$SELF")/private_bus.sh"
 
-alive() {
-    local st
-    [ -n "${1:-}" ] && [ -r "/proc/$1/stat" ] || return 1
-    st=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ "${st%% *}" != Z ]
-}
-
-rounds() { echo $(("$TIMEOUT" * 20)); }
-
-bus() { # gdbus call on the fixture's bus to the bus itself
-    DBUS_SESSION_BUS_ADDRESS=$BUS gdbus call --session --timeout 2 --dest org.freedesktop.DBus \
-        --object-path /org/freedesktop/DBus --method "org.freedesktop.DBus.$1" "${@:2}"
-}
-
-service_on_bus() { bus NameHasOwner "$SERVICE" 2>/dev/null | grep -q true; }
-
-stop_pid() { # pidfile
-    local f=$1 p i
-    [ -s "$f" ] || return 0
-    p=$(cat "$f")
-    kill -TERM "$p" 2>/dev/null || { rm -f "$f"; return 0; }
-    kill -CONT "$p" 2>/dev/null # a stopped process would sit on the TERM
-    for ((i = 0; i < 60; i++)); do
-        alive "$p" || break
-        sleep 0.05
-    done
-    alive "$p" && kill -KILL "$p" 2>/dev/null
-    rm -f "$f"
-}
-
-load() {
-    D=$1
-    [ -f "$D/fixture.env" ] || { say "no fixture in $D"; return 1; }
-    # shellcheck disable=SC1091
-    . "$D/fixture.env"
-}
-
-start_bus() {
-    cat >"$D/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$D/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-    dbus-daemon --nofork --nopidfile --config-file="$D/bus.conf" </dev/null >"$D/dbus.log" 2>&1 &
-    echo $! >"$D/dbus.pid"
-    BUS="unix:path=$D/bus"
-    local i
-    for ((i = 0; i < $(rounds); i++)); do
-        bus GetId >/dev/null 2>&1 && return 0
-        alive "$(cat "$D/dbus.pid")" || break
-        sleep 0.05
-    done
-    say "the private bus did not come up: $(cat "$D/dbus.log")"
-    return 1
-}
+service_on_bus() { name_on_bus "$SERVICE"; }
 
 start_service() {
     local i
@@ -123,18 +62,6 @@ stop_all() {
     rm -rf "$D"
 }
 
-watch() { # dir owner-pid deadline-epoch
-    D=$1
-    echo $$ >"$D/watchdog.pid"
-    while [ "$(date +%s)" -lt "$3" ]; do
-        if [ -n "$2" ] && ! alive "$2"; then break; fi
-        [ -d "$D" ] || exit 0
-        sleep 1
-    done
-    rm -f "$D/watchdog.pid"
-    stop_all
-}
-
 start() {
     local t
     for t in dbus-daemon gdbus gnome-keyring-daemon secret-tool setsid; do
@@ -147,8 +74,6 @@ start() {
     printf 'BUS=%q\n' "$BUS" >"$D/fixture.env"
     start_service
 }
-
-quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
 D=
 case ${1:-} in
