@@ -91,50 +91,6 @@ qsizetype decodeInto(const unsigned char* __restrict p, qsizetype n, char16_t* _
     return n;
 }
 
-// The decoded fields of one file lie side by side in a few large shared blocks, each field a
-// QString that points into its block and holds a reference on it: a million contacts cost a
-// handful of allocations instead of two million. To the rest of the program each field is an
-// ordinary QString; changing one copies it out first, as with any shared QString.
-class FieldArena {
-public:
-    // Room for a field of up to maxUnits; remainingBytes, the input not yet read, bounds what all
-    // later fields need (a field never has more UTF-16 units than bytes, and each record line has
-    // at least two bytes besides its fields, room for the two terminating zeros).
-    char16_t* room(qsizetype maxUnits, qsizetype remainingBytes) {
-        if (m_capacity - m_used < maxUnits + 1) {
-            const qsizetype units = std::max(maxUnits + 1, std::min(remainingBytes + 2, kBlockUnits));
-            m_block = QString(units, Qt::Uninitialized);
-            // Pages of the block that the fields never reach are never touched, so an estimate
-            // that is too high costs address space, not memory.
-            m_base = reinterpret_cast<char16_t*>(m_block.data());
-            m_used = 0;
-            m_capacity = units;
-        }
-        return m_base + m_used;
-    }
-
-    // The field just written into room(): its units, then the zero QString keeps after its text.
-    QString take(qsizetype units) {
-        char16_t* begin = m_base + m_used;
-        begin[units] = 0;
-        m_used += units + 1;
-        QString::DataPointer field = m_block.data_ptr(); // takes a reference on the block
-        field.setBegin(begin);
-        field.size = units;
-        return QString(std::move(field));
-    }
-
-private:
-    // Bounds the references one block can collect (the count is a 32-bit integer) and the size of
-    // one allocation.
-    static constexpr qsizetype kBlockUnits = qsizetype(1) << 26;
-
-    QString m_block;
-    char16_t* m_base = nullptr;
-    qsizetype m_used = 0;
-    qsizetype m_capacity = 0;
-};
-
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -203,6 +159,10 @@ LineKind splitLine(const char* b, const char* e, Field (&fields)[2]) {
     if (!fields[1].quoted && fields[1].begin == fields[1].end)
         return LineKind::Damaged;
     return LineKind::Record;
+}
+
+LineKind classify(const char* b, const char* e, Field (&fields)[2]) {
+    return writerShape(b, e, fields) ? LineKind::Record : splitLine(b, e, fields);
 }
 
 QString g_pathOverride;
@@ -285,9 +245,10 @@ QString decodeField(QByteArrayView bytes) {
     return s;
 }
 
-ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* sink) {
+ParseStats contactfile_detail::scan(QByteArrayView bytes, LineFn fn, void* sink) {
     ParseStats stats;
-    const char* p = bytes.data();
+    const char* const begin = bytes.data();
+    const char* p = begin;
     const char* const end = p + bytes.size();
     if (bytes.size() >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
         p += 3;
@@ -296,7 +257,6 @@ ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* si
     const char* lf = nullptr;
     bool lfKnown = false;
     Field fields[2];
-    FieldArena arena;
     while (p < end) {
         if (!lfKnown || (lf && lf < p)) {
             lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
@@ -308,27 +268,55 @@ ParseStats contactfile_detail::parse(QByteArrayView bytes, RecordFn fn, void* si
             lineEnd = cr;
             next = (cr + 1 < end && cr[1] == '\n') ? cr + 2 : cr + 1;
         }
-        switch (writerShape(p, lineEnd, fields) ? LineKind::Record : splitLine(p, lineEnd, fields)) {
+        switch (classify(p, lineEnd, fields)) {
         case LineKind::Blank:
             break;
         case LineKind::Damaged:
             ++stats.damagedLines;
             break;
-        case LineKind::Record: {
-            QString name = arena.take(decodeInto(reinterpret_cast<const unsigned char*>(fields[0].begin),
-                                                 fields[0].end - fields[0].begin,
-                                                 arena.room(fields[0].end - fields[0].begin, end - p)));
-            QString email = arena.take(decodeInto(reinterpret_cast<const unsigned char*>(fields[1].begin),
-                                                  fields[1].end - fields[1].begin,
-                                                  arena.room(fields[1].end - fields[1].begin, end - p)));
+        case LineKind::Record:
             ++stats.records;
-            fn(sink, name, email);
+            fn(sink, p - begin);
             break;
-        }
         }
         p = next;
     }
     return stats;
+}
+
+namespace {
+
+// The fields of the record line that starts at lineStart; false when there is no record there.
+bool fieldsAt(QByteArrayView bytes, qsizetype lineStart, Field (&fields)[2]) {
+    if (lineStart < 0 || lineStart >= bytes.size())
+        return false;
+    const char* const b = bytes.data() + lineStart;
+    const char* const end = bytes.data() + bytes.size();
+    // A plain loop, not memchr: in a file of lone CRs the next LF can lie megabytes away.
+    const char* e = b;
+    while (e < end && *e != '\n' && *e != '\r')
+        ++e;
+    return classify(b, e, fields) == LineKind::Record;
+}
+
+QString decode(const Field& f) {
+    return decodeField(QByteArrayView(f.begin, f.end - f.begin));
+}
+
+} // namespace
+
+QString contactFieldAt(QByteArrayView bytes, qsizetype lineStart, ContactField field) {
+    Field fields[2];
+    if (!fieldsAt(bytes, lineStart, fields))
+        return {};
+    return decode(fields[field == ContactField::Name ? 0 : 1]);
+}
+
+ContactRecord contactRecordAt(QByteArrayView bytes, qsizetype lineStart) {
+    Field fields[2];
+    if (!fieldsAt(bytes, lineStart, fields))
+        return {};
+    return {decode(fields[0]), decode(fields[1])};
 }
 
 QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats) {

@@ -22,7 +22,8 @@
 //    that the old Windows program wrote.
 //
 // Bytes are scanned once, line ends found with memchr; no byte sequence makes the reader slower
-// than linear.
+// than linear. Finding the records and decoding their text are separate steps, so that the file's
+// bytes can be kept as they are and a field decoded only when it is shown.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -56,20 +57,33 @@ struct ParseStats {
 };
 
 namespace contactfile_detail {
-using RecordFn = void (*)(void* sink, QString& name, QString& email);
-ParseStats parse(QByteArrayView bytes, RecordFn fn, void* sink);
+using LineFn = void (*)(void* sink, qsizetype lineStart);
+ParseStats scan(QByteArrayView bytes, LineFn fn, void* sink);
 } // namespace contactfile_detail
+
+// Finds every record without decoding it: calls sink(lineStart) with the offset in bytes where the
+// record's line starts, in file order. Damaged lines are only counted.
+template <std::invocable<qsizetype> Sink> ParseStats scanContactRecords(QByteArrayView bytes, Sink&& sink) {
+    using S = std::remove_reference_t<Sink>;
+    return contactfile_detail::scan(
+        bytes, [](void* s, qsizetype lineStart) { (*static_cast<S*>(s))(lineStart); },
+        const_cast<void*>(static_cast<const void*>(std::addressof(sink))));
+}
+
+enum class ContactField { Name, Email };
+
+// One field of the record whose line starts at lineStart, as scanContactRecords reported it.
+// Costs the length of that line, whatever the size of bytes.
+QString contactFieldAt(QByteArrayView bytes, qsizetype lineStart, ContactField field);
+ContactRecord contactRecordAt(QByteArrayView bytes, qsizetype lineStart);
 
 // Calls sink(QString&& name, QString&& email) for every record, in file order.
 template <std::invocable<QString&&, QString&&> Sink>
 ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink) {
-    using S = std::remove_reference_t<Sink>;
-    return contactfile_detail::parse(
-        bytes,
-        [](void* s, QString& name, QString& email) {
-            (*static_cast<S*>(s))(std::move(name), std::move(email));
-        },
-        const_cast<void*>(static_cast<const void*>(std::addressof(sink))));
+    return scanContactRecords(bytes, [&](qsizetype lineStart) {
+        ContactRecord record = contactRecordAt(bytes, lineStart);
+        sink(std::move(record.name), std::move(record.email));
+    });
 }
 
 QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats = nullptr);
