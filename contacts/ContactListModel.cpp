@@ -1,53 +1,39 @@
 #include "contacts/ContactListModel.h"
 
-ContactListModel::ContactListModel(const QString& header, QObject* parent)
-    : QAbstractListModel(parent), m_header(header) {}
+ContactListModel::ContactListModel(const ContactStore& store, ContactField column, const QString& header,
+                                   QObject* parent)
+    : QAbstractListModel(parent), m_store(store), m_column(column), m_header(header) {}
 
-void ContactListModel::append(const QString& text) {
-    const int row = int(m_texts.size());
-    beginInsertRows(QModelIndex(), row, row);
-    m_texts.append(text);
-    endInsertRows();
-}
-
-void ContactListModel::appendMany(const QList<QString>& texts) {
-    if (texts.isEmpty())
+void ContactListModel::showNewRows() {
+    const int rows = m_store.rowCount();
+    if (rows <= m_rows)
         return;
-    const int first = int(m_texts.size());
-    beginInsertRows(QModelIndex(), first, first + int(texts.size()) - 1);
-    // Into an empty column the caller's list is taken over by sharing: a million rows cost no copy
-    // until one side changes.
-    if (m_texts.isEmpty())
-        m_texts = texts;
-    else
-        m_texts.append(texts);
+    beginInsertRows(QModelIndex(), m_rows, rows - 1);
+    m_rows = rows;
     endInsertRows();
 }
 
-// A tree view asks for every row's index and flags when it lays out; these answer without the
-// generic checks.
-QModelIndex ContactListModel::index(int row, int column, const QModelIndex& parent) const {
-    if (parent.isValid() || column != 0 || row < 0 || row >= m_texts.size())
+QString ContactListModel::text(int row) const {
+    if (row < 0 || row >= m_rows)
         return {};
-    return createIndex(row, 0);
+    return m_store.rowField(row, m_column);
 }
 
 Qt::ItemFlags ContactListModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return {};
-    // No row has children, and saying so spares the view from asking each row.
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
 }
 
 int ContactListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_texts.size());
+    return parent.isValid() ? 0 : m_rows;
 }
 
 QVariant ContactListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_texts.size() || index.column() != 0)
+    if (!index.isValid() || index.column() != 0)
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return m_texts.at(index.row());
+        return text(index.row());
     return {};
 }
 

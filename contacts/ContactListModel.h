@@ -1,30 +1,33 @@
 #pragma once
-// One column of the contact list (names or addresses). It keeps its own copy of the texts, as the
-// store's slots may be overwritten by contacts added later. Rows are only ever appended.
+// One column of the contact list (names or addresses) over the contact store. It keeps no text of
+// its own: a row is decoded from the store when a view asks for it, so a list of a million rows
+// costs the model nothing. Rows are only ever appended.
+
+#include "contacts/ContactStore.h"
 
 #include <QAbstractListModel>
-#include <QList>
 #include <QString>
 
 class ContactListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    explicit ContactListModel(const QString& header, QObject* parent = nullptr);
+    ContactListModel(const ContactStore& store, ContactField column, const QString& header,
+                     QObject* parent = nullptr);
 
-    void append(const QString& text);
-    // The load fills thousands of rows at once; one insertion keeps the view from relaying out per row.
-    void appendMany(const QList<QString>& texts);
+    // The rows the store has gained since the last call join the list, in one insertion.
+    void showNewRows();
 
-    QString text(int row) const { return m_texts.at(row); }
+    QString text(int row) const;
     QString header() const { return m_header; }
 
-    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    const ContactStore& m_store;
+    ContactField m_column;
     QString m_header;
-    QList<QString> m_texts;
+    int m_rows = 0;
 };

@@ -1,36 +1,112 @@
 #include "contacts/ContactStore.h"
 
-QString ContactName[kContactSlots + 1];
-QString ContactEmail[kContactSlots + 1];
-qint32 ContactCount = 0;
-qint32 NewContactCount = 0;
-qint32 SavedContactCount = 0;
+#include <algorithm>
 
-void resetContactStore() {
-    const qint32 used = qMax(ContactCount, NewContactCount);
-    for (qint32 slot = 1; slot <= used; ++slot) {
-        ContactName[slot] = QString();
-        ContactEmail[slot] = QString();
+LoadResult ContactStore::load(const QString& path) {
+    QByteArray bytes;
+    LoadResult result = readContactFileBytes(path, &bytes);
+    if (result.status != LoadStatus::Loaded)
+        return result;
+
+    qsizetype base = 0;
+    if (m_bytes.isEmpty()) {
+        m_bytes = std::move(bytes);
+    } else {
+        // Without a line end between them, the earlier file's last line would run on into this one.
+        m_bytes.append('\n');
+        base = m_bytes.size();
+        m_bytes.append(bytes);
     }
-    ContactCount = 0;
-    NewContactCount = 0;
-    SavedContactCount = 0;
+    // A record line takes at least four bytes with its line end. Room reserved beyond what the
+    // records need is never touched, so it costs address space, not memory.
+    const qsizetype room =
+        std::min<qsizetype>(kContactSlots - m_loadedCount, (m_bytes.size() - base) / 4 + 1);
+    m_lineStarts.reserve(m_lineStarts.size() + room);
+
+    qint64 leftOut = 0;
+    result.stats = scanContactRecords(QByteArrayView(m_bytes).sliced(base), [&](qsizetype lineStart) {
+        if (m_loadedCount >= kContactSlots) {
+            ++leftOut;
+            return;
+        }
+        m_lineStarts.append(base + lineStart);
+        ++m_loadedCount;
+    });
+    result.leftOut = leftOut;
+    return result;
 }
 
-bool addContact(const QString& name, const QString& email) {
-    if (NewContactCount >= kContactSlots)
+bool ContactStore::add(const QString& name, const QString& email) {
+    if (m_addedCount >= kContactSlots)
         return false;
-    ++NewContactCount;
-    ContactName[NewContactCount] = name;
-    ContactEmail[NewContactCount] = email;
+    m_added.append({name, email});
+    ++m_addedCount;
     return true;
 }
 
-SaveResult appendUnsavedContacts(const QString& path) {
+SaveResult ContactStore::appendUnsaved(const QString& path) {
     EncodedRecords records;
-    for (qint32 slot = SavedContactCount + 1; slot <= NewContactCount; ++slot)
-        records.add(ContactName[slot], ContactEmail[slot]);
+    for (qint32 k = m_savedCount; k < m_addedCount; ++k)
+        records.add(m_added[k].name, m_added[k].email);
     const SaveResult result = appendContactRecords(path, records);
-    SavedContactCount += qint32(result.recordsWritten);
+    m_savedCount += qint32(result.recordsWritten);
     return result;
+}
+
+void ContactStore::clear() {
+    m_bytes = QByteArray();
+    m_lineStarts = QList<qsizetype>();
+    m_added = QList<ContactRecord>();
+    m_loadedCount = 0;
+    m_addedCount = 0;
+    m_savedCount = 0;
+}
+
+QString ContactStore::loadedField(qint32 index, ContactField field) const {
+    return contactFieldAt(m_bytes, m_lineStarts[index], field);
+}
+
+QString ContactStore::rowField(qint32 row, ContactField field) const {
+    if (row >= 0 && row < m_loadedCount)
+        return loadedField(row, field);
+    const qint32 k = row - m_loadedCount;
+    if (k >= 0 && k < m_addedCount)
+        return field == ContactField::Name ? m_added[k].name : m_added[k].email;
+    return {};
+}
+
+QString ContactStore::slotField(qint32 slot, ContactField field) const {
+    if (slot >= 1 && slot <= m_addedCount)
+        return field == ContactField::Name ? m_added[slot - 1].name : m_added[slot - 1].email;
+    if (slot >= 1 && slot <= m_loadedCount)
+        return loadedField(slot - 1, field);
+    return {};
+}
+
+namespace {
+ContactStore g_store;
+} // namespace
+
+ContactStore& contactStore() {
+    return g_store;
+}
+
+constinit const qint32& ContactCount = g_store.loadedCount();
+constinit const qint32& NewContactCount = g_store.addedCount();
+constinit const qint32& SavedContactCount = g_store.savedCount();
+
+void resetContactStore() {
+    g_store.clear();
+}
+
+LoadResult loadContactStore(const QString& path) {
+    return g_store.load(path);
+}
+
+bool addContact(const QString& name, const QString& email) {
+    return g_store.add(name, email);
+}
+
+SaveResult appendUnsavedContacts(const QString& path) {
+    return g_store.appendUnsaved(path);
 }

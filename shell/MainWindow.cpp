@@ -155,8 +155,8 @@ void MainWindow::buildControls()
     if (table.Label6)
         Label6 = label(client, "Label6", *table.Label6, QString());
 
-    nameRows = new ContactListModel(QStringLiteral("Name:"), this);
-    emailRows = new ContactListModel(QStringLiteral("E-Mail:"), this);
+    nameRows = new ContactListModel(contactStore(), ContactField::Name, QStringLiteral("Name:"), this);
+    emailRows = new ContactListModel(contactStore(), ContactField::Email, QStringLiteral("E-Mail:"), this);
     lvName = listView(client, "lvName", table.lvName, nameRows);
     lvEmail = listView(client, "lvEmail", table.lvEmail, emailRows);
     lvEmail->viewport()->installEventFilter(this);
@@ -438,10 +438,10 @@ void MainWindow::mnuExit_Click()
 
 // ---- contact list and file --------------------------------------------------
 
-void MainWindow::appendRow(const QString& name, const QString& email)
+void MainWindow::appendRow()
 {
-    nameRows->append(name);
-    emailRows->append(email);
+    nameRows->showNewRows();
+    emailRows->showNewRows();
     ++EntryCount;
     if (Timer3)
         Timer3->start();
@@ -449,18 +449,15 @@ void MainWindow::appendRow(const QString& name, const QString& email)
 
 void MainWindow::LoadContactFile()
 {
-    // Each list keeps its own copy of the texts; they are handed over in one
-    // go, which nobody can tell apart from row by row inside the load step.
-    QList<QString> names, emails;
-    const LoadResult result = loadContactStore(contactFilePath(), [&](qint32 slot) {
-        names.append(ContactName[slot]);
-        emails.append(ContactEmail[slot]);
-    });
-    EntryCount += static_cast<qint32>(names.size());
+    // The rows join the lists in one go, which nobody can tell apart from
+    // row by row inside the load step.
+    const qint32 before = ContactCount;
+    const LoadResult result = loadContactStore(contactFilePath());
+    EntryCount += ContactCount - before;
     if (Timer3)
         Timer3->start();
-    nameRows->appendMany(names);
-    emailRows->appendMany(emails);
+    nameRows->showNewRows();
+    emailRows->showNewRows();
 
     switch (result.status) {
     case LoadStatus::Loaded:
@@ -663,8 +660,8 @@ void MainWindow::cmdAdd_Click()
         return;
     }
     closePanel();
-    appendRow(name, email);
     addContact(name, email);
+    appendRow();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

@@ -92,7 +92,7 @@ private:
     Messenger& messenger();
     void statusTestedAction(ClientResult (Messenger::*call)(const QString&));
     bool requireSelection(QString* contact);
-    void appendRow(const QString& name, const QString& email);
+    void appendRow();
     void setStatusText(QLabel* label, const QString& text);
     void popContactMenu(const QPoint& globalPos);
     void popContactMenuAtSelection();

@@ -5,6 +5,7 @@
 #include "tests/support/ShellHarness.h"
 
 #include <QAccessible>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -675,7 +676,12 @@ private slots:
         ShellHarness h;
         h.writeContactFile(encodeRecord("Ann", "ann@x") + "\"Torn\",\"to\r\n" + encodeRecord("Bob", "bob@x") +
                            encodeRecord("Cid", "cid@x"));
-        ContactCount = kContactSlots - 1; // a store with one slot left
+        // A store with one slot left.
+        const QString full = h.dir.filePath(QStringLiteral("full.dat"));
+        QFile fill(full);
+        QVERIFY(fill.open(QIODevice::WriteOnly) && fill.write(encodeRecord("n", "e").repeated(kContactSlots - 1)) > 0);
+        fill.close();
+        QCOMPARE(loadContactStore(full).status, LoadStatus::Loaded);
         open(h, Layout::Full);
         QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
         const QString told = h.dialogs.shown[0].prompt;
