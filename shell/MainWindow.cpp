@@ -22,9 +22,11 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTimer>
-#include <QTreeView>
 
 #include <memory>
 
@@ -57,20 +59,57 @@ QLabel* label(QWidget* parent, const char* name, const QRect& r, const QString& 
     return l;
 }
 
-QTreeView* listView(QWidget* parent, const char* name, const QRect& r, ContactListModel* model)
+// A one-column report list. A table with its row header hidden keeps 8 bytes a row (a tree view
+// keeps an item of its own for every row), so a million contacts cost the list little.
+class ReportList : public QTableView {
+public:
+    using QTableView::QTableView;
+
+protected:
+    // Home and End go to the first and the last row, as in any list; a table
+    // would only move along the one column.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        if (action == MoveHome || action == MoveEnd)
+            modifiers |= Qt::ControlModifier;
+        return QTableView::moveCursor(action, modifiers);
+    }
+};
+
+QAbstractItemView* listView(QWidget* parent, const char* name, const QRect& r, ContactListModel* model)
 {
-    auto* v = new QTreeView(parent);
+    auto* v = new ReportList(parent);
     v->setObjectName(QLatin1String(name));
     v->setGeometry(r);
     v->setModel(model);
-    v->setRootIsDecorated(false);
-    v->setItemsExpandable(false);
-    v->setUniformRowHeights(true);
+    v->setShowGrid(false);
+    v->setWordWrap(false);
+    v->setCornerButtonEnabled(false);
+    v->setTabKeyNavigation(false); // Tab goes on to the next list, not down the rows
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
-    v->header()->setStretchLastSection(true);
-    v->header()->setSectionsClickable(false);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
     Look::setTextColor(v, Look::kInactiveCaption);
+
+    // Rows as high as a report list's: one line of text in the list's font.
+    QStyleOptionViewItem row;
+    row.initFrom(v);
+    row.font = v->font();
+    row.fontMetrics = v->fontMetrics();
+    row.features = QStyleOptionViewItem::HasDisplay;
+    row.text = QStringLiteral("Ag");
+    QHeaderView* rows = v->verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(1);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(
+        v->style()->sizeFromContents(QStyle::CT_ItemViewItem, &row, QSize(), v).height());
+
+    QHeaderView* caption = v->horizontalHeader();
+    caption->setStretchLastSection(true);
+    caption->setSectionsClickable(false);
+    caption->setHighlightSections(false);
+    caption->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return v;
 }
 

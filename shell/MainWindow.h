@@ -12,6 +12,7 @@ class ClickableLabel;
 class ContactListModel;
 class Messenger;
 struct ClientResult;
+class QAbstractItemView;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -19,7 +20,6 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
-class QTreeView;
 class ServiceSession;
 
 // The main window, frmMain or frmMain2: one class, the layout chosen by table.
@@ -123,8 +123,8 @@ private:
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     ClickableLabel* lblAdd = nullptr;
-    QTreeView* lvName = nullptr;
-    QTreeView* lvEmail = nullptr;
+    QAbstractItemView* lvName = nullptr;
+    QAbstractItemView* lvEmail = nullptr;
     ContactListModel* nameRows = nullptr;
     ContactListModel* emailRows = nullptr;
     QLineEdit* txtName = nullptr;

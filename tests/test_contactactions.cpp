@@ -5,8 +5,8 @@
 #include "tests/support/PurpleFixture.h"
 #include "tests/support/ShellHarness.h"
 
+#include <QAbstractItemView>
 #include <QDBusConnection>
-#include <QTreeView>
 #include <QtTest>
 
 class ContactActionsTest : public QObject {
@@ -28,7 +28,7 @@ class ContactActionsTest : public QObject {
     }
     static void select(MainWindow* w, int row)
     {
-        auto* v = w->findChild<QTreeView*>("lvEmail");
+        auto* v = w->findChild<QAbstractItemView*>("lvEmail");
         v->selectionModel()->select(v->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
     }
 

@@ -4,6 +4,7 @@
 #include "shell/MainWindow.h"
 #include "tests/support/ShellHarness.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QFile>
 #include <QLabel>
@@ -15,7 +16,6 @@
 #include <QSystemTrayIcon>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QTreeView>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Layout)
@@ -40,7 +40,7 @@ QAction* action(MainWindow* w, const char* name)
 QStringList column(MainWindow* w, const char* list)
 {
     QStringList out;
-    auto* model = child<QTreeView>(w, list)->model();
+    auto* model = child<QAbstractItemView>(w, list)->model();
     for (int r = 0; r < model->rowCount(); ++r)
         out << model->index(r, 0).data().toString();
     return out;
@@ -48,7 +48,7 @@ QStringList column(MainWindow* w, const char* list)
 
 void select(MainWindow* w, int row)
 {
-    auto* v = child<QTreeView>(w, "lvEmail");
+    auto* v = child<QAbstractItemView>(w, "lvEmail");
     v->selectionModel()->select(v->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
 }
 
@@ -108,8 +108,8 @@ private slots:
         QCOMPARE(child<QPushButton>(w, "cmdAdd")->text(), QString("Add Contact"));
         QCOMPARE(child(w, "lblAdd")->toolTip(), QString("Click Here to Add Contacts"));
         QCOMPARE(child(w, "Image4")->toolTip(), QString("Close Contact Addition"));
-        QCOMPARE(child<QTreeView>(w, "lvName")->model()->headerData(0, Qt::Horizontal).toString(), QString("Name:"));
-        QCOMPARE(child<QTreeView>(w, "lvEmail")->model()->headerData(0, Qt::Horizontal).toString(),
+        QCOMPARE(child<QAbstractItemView>(w, "lvName")->model()->headerData(0, Qt::Horizontal).toString(), QString("Name:"));
+        QCOMPARE(child<QAbstractItemView>(w, "lvEmail")->model()->headerData(0, Qt::Horizontal).toString(),
                  QString("E-Mail:"));
 
         // What exists in one layout only
@@ -268,7 +268,7 @@ private slots:
         auto* menu = child<QMenu>(w, "gfg");
         QVERIFY(!menu->isVisible());
         // An empty list, a click on its empty area
-        QTest::mouseClick(child<QTreeView>(w, "lvEmail")->viewport(), Qt::LeftButton, {}, QPoint(20, 100));
+        QTest::mouseClick(child<QAbstractItemView>(w, "lvEmail")->viewport(), Qt::LeftButton, {}, QPoint(20, 100));
         QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 3000);
         menu->hide();
     }
@@ -279,7 +279,7 @@ private slots:
         h.writeContactFile(encodeRecord("B", "b@x"));
         MainWindow* w = open(h, Layout::Full);
         select(w, 0);
-        doubleClick(child<QTreeView>(w, "lvEmail")->viewport(), QPoint(10, 5));
+        doubleClick(child<QAbstractItemView>(w, "lvEmail")->viewport(), QPoint(10, 5));
         QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:b@x"});
         // Nothing is left pending that would pop the menu up over the conversation.
         auto* popupDelay = w->findChild<QTimer*>("popupDelay");
@@ -638,7 +638,7 @@ private slots:
         QTRY_COMPARE(child<QLabel>(w, "Label6")->text(), QString("You have 4 enteries in your database."));
         // The lists are not linked.
         select(w, 1);
-        QVERIFY(!child<QTreeView>(w, "lvName")->selectionModel()->hasSelection());
+        QVERIFY(!child<QAbstractItemView>(w, "lvName")->selectionModel()->hasSelection());
     }
 
     void missingFileIsAnEmptyListMissingFolderIsTold()
@@ -880,7 +880,7 @@ private slots:
             QTest::keyClick(w->windowHandle(), key, mods);
         };
         auto type = [](const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); };
-        auto* emails = child<QTreeView>(w, "lvEmail");
+        auto* emails = child<QAbstractItemView>(w, "lvEmail");
         emails->setFocus(Qt::TabFocusReason);
 
         press(Qt::Key_Tab); // to the "Add a Contact" hot spot

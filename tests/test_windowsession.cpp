@@ -7,10 +7,10 @@
 #include "tests/support/ScriptedMsnpServer.h"
 #include "tests/support/ShellHarness.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
-#include <QTreeView>
 #include <QtTest>
 
 using Lines = QList<QByteArray>;
@@ -83,7 +83,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
         QCOMPARE(service.lines().value(2), QByteArray("USR 3 MD5 I a@b"));
 
-        auto* list = w->findChild<QTreeView*>("lvEmail");
+        auto* list = w->findChild<QAbstractItemView*>("lvEmail");
         list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
         QVERIFY(QTest::qWaitForWindowActive(w));
         QTest::keyClick(w, Qt::Key_F2);
