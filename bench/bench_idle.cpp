@@ -1,12 +1,14 @@
 // CPU used by an open main window that nobody touches: getrusage user+sys over a stretch of event
 // loop, after the window is up and has settled.
 //
-//   velmora_bench_idle [--layout=full|compact] [--seconds=10] [--client=fake|real]
+//   velmora_bench_idle [--layout=full|compact] [--seconds=10] [--client=fake|polled|real]
 //                      [--status=online|offline] [--file=FILE] [--what=window|bare|none]
 //
 // --what=bare shows a plain widget with timers of the same intervals and empty handlers (the cost
 // of the wake-ups alone); --what=none a plain widget with no timer (the floor of an idle Qt program).
-// --client=real asks the installed messenger over D-Bus instead of a fake one.
+// --client=real asks the installed messenger over D-Bus instead of a fake one. The fake says when
+// its status changes, as the real client does; --client=polled is a fake that cannot, so the
+// window has to keep asking it.
 
 #include "bench/BenchSupport.h"
 #include "contacts/ContactFile.h"
@@ -16,7 +18,6 @@
 
 #include <QApplication>
 #include <QTimer>
-#include <QTreeView>
 
 #include <cstring>
 #include <map>
@@ -38,6 +39,11 @@ std::map<std::string, std::string> options(int argc, char** argv) {
     }
     return o;
 }
+
+class ReportingFake : public FakeMessenger {
+public:
+    bool reportsStatusChanges() const override { return true; }
+};
 
 // Counts timer ticks and paints while the clock runs.
 class Counter : public QObject {
@@ -79,6 +85,11 @@ int main(int argc, char** argv) {
 
     if (opt.at("what") == "window") {
         h = std::make_unique<ShellHarness>();
+        if (opt.at("client") == "fake") {
+            auto fake = std::make_unique<ReportingFake>();
+            h->messenger = fake.get();
+            setProgramMessenger(std::move(fake));
+        }
         h->messenger->status = opt.at("status") == "offline" ? 1 : 2;
         if (opt.at("client") == "real") {
             setProgramMessenger(nullptr);

@@ -22,3 +22,15 @@ void setProgramMessenger(std::unique_ptr<Messenger> messenger)
 {
     instance() = std::move(messenger);
 }
+
+void Messenger::setStatusListener(QObject* context, std::function<void()> l)
+{
+    listenerContext = context;
+    listener = std::move(l);
+}
+
+void Messenger::statusMayHaveChanged()
+{
+    if (listenerContext && listener)
+        listener();
+}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,6 +31,19 @@ public:
     virtual ClientResult StartVoice(const QString& contact) = 0;
     virtual ClientResult SendMail(const QString& contact) = 0;
     virtual ClientResult ViewProfile(const QString& contact) = 0;
+
+    // Whether this client says when MyStatus() may have changed. One that does need not be asked
+    // again until it has said so; one that does not must be asked again and again.
+    virtual bool reportsStatusChanges() const { return false; }
+    // The one listener told of such changes, on the UI thread, for as long as context lives.
+    void setStatusListener(QObject* context, std::function<void()> listener);
+
+protected:
+    void statusMayHaveChanged();
+
+private:
+    QPointer<QObject> listenerContext;
+    std::function<void()> listener;
 };
 
 // The program-wide instance, created on first use and kept until the program ends.

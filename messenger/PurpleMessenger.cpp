@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QElapsedTimer>
+#include <QTimer>
 
 namespace {
 
@@ -69,6 +70,7 @@ struct PurpleMessenger::Client {
     std::optional<int> status;
     QElapsedTimer statusAge;
     qint64 statusLifetime = 0;
+    QTimer statusExpiry; // nothing else announces the end of a cached status's lifetime
 
     Reply call(const QString& method, const QVariantList& args, QLatin1String signature) {
         Reply reply;
@@ -181,6 +183,8 @@ struct PurpleMessenger::Client {
 };
 
 PurpleMessenger::PurpleMessenger(QObject* parent) : QObject(parent), client(std::make_unique<Client>()) {
+    client->statusExpiry.setSingleShot(true);
+    connect(&client->statusExpiry, &QTimer::timeout, this, &PurpleMessenger::forgetStatus);
     if (!client->bus.isConnected())
         return;
     // A client that quits (or crashes) sends nothing itself; the bus tells us its name is gone.
@@ -195,6 +199,7 @@ PurpleMessenger::~PurpleMessenger() = default;
 
 void PurpleMessenger::forgetStatus() {
     client->status.reset();
+    statusMayHaveChanged();
 }
 
 int PurpleMessenger::MyStatus() {
@@ -206,6 +211,7 @@ int PurpleMessenger::MyStatus() {
         client->status = client->askStatus(hung);
         client->statusLifetime = hung ? HungClientRecheckMs : StatusRecheckMs;
         client->statusAge.start();
+        client->statusExpiry.start(int(client->statusLifetime));
     }
     return *client->status;
 }

@@ -21,6 +21,7 @@ public:
     ClientResult StartVoice(const QString& contact) override;
     ClientResult SendMail(const QString& contact) override;
     ClientResult ViewProfile(const QString& contact) override;
+    bool reportsStatusChanges() const override { return true; }
 
 private slots:
     void forgetStatus();

@@ -168,7 +168,10 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout))
         this);
     connect(Session, &ServiceSession::label1Changed, this, [this](const QString& t) { setStatusText(Label1, t); });
     connect(Session, &ServiceSession::label2Changed, this, [this](const QString& t) { setStatusText(Label2, t); });
-    connect(Session, &ServiceSession::timer1StopRequested, Timer1, &QTimer::stop);
+    connect(Session, &ServiceSession::timer1StopRequested, this, [this] {
+        statusFollowsClient = false;
+        Timer1->stop();
+    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -371,6 +374,7 @@ void MainWindow::buildTimers()
     tpb = timer("tpb", 100, &MainWindow::tpb_Timer);
     tpb1 = timer("tpb1", table.tpb1Ms, &MainWindow::tpb1_Timer);
     Timer1->start();
+    statusFollowsClient = true;
     if (Timer3)
         Timer3->start();
 
@@ -393,6 +397,10 @@ void MainWindow::Form_Load()
     mnuOpen->setEnabled(false);
 
     MessengerClient = &programMessenger();
+    MessengerClient->setStatusListener(this, [this] {
+        if (statusFollowsClient && !Timer1->isActive())
+            Timer1->start();
+    });
     if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE)
         Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
     else
@@ -811,6 +819,10 @@ void MainWindow::Timer1_Timer()
                              : QStringLiteral("Signing You In...");
     if (Label1->text() != text)
         setStatusText(Label1, text);
+    // A client that says when its status changes starts the timer again then;
+    // until that, every tick would find the same.
+    if (messenger().reportsStatusChanges())
+        Timer1->stop();
 }
 
 // A screen reader reads the two labels as one line: whose status, then what it is.

@@ -106,6 +106,9 @@ private:
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
     qint32 EntryCount = 0;
     qint32 shownEntryCount = -1; // what Label6 says, so Timer3 knows when it has news
+    // Label1 follows the client from the load until sign-in or a check; Timer1
+    // rests meanwhile whenever the client has no news.
+    bool statusFollowsClient = false;
     QStringList pendingNotices; // told once the window is on screen
     bool releaseEndsDoubleClick = false; // the release that follows a double-click is no click
 
