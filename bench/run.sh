@@ -6,6 +6,7 @@
 #   RUNS=9 bench/run.sh           # more runs per figure (medians are printed)
 #   BUILD_DIR=/tmp/b bench/run.sh # another build folder (default: build-bench in the source tree)
 #   IDLE_SECONDS=10 SIZES="1000 100000 999999" XCB=0 bench/run.sh
+#   BENCH_BIN=/tmp/old/bench bench/run.sh  # measure benchmarks built earlier, e.g. from an older commit
 #
 # Measure on a quiet machine: the script prints the load average before and after.
 set -eu
@@ -17,9 +18,13 @@ IDLE_SECONDS=${IDLE_SECONDS:-10}
 SIZES=${SIZES:-"1000 100000 999999"}
 XCB=${XCB:-1}
 
-cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$BUILD" -j2 velmora_bench_gen velmora_bench_load velmora_bench_idle velmora_bench_startup >/dev/null
-B=$BUILD/bench
+if [ -n "${BENCH_BIN:-}" ]; then
+    B=$BENCH_BIN
+else
+    cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    ninja -C "$BUILD" -j2 velmora_bench_gen velmora_bench_load velmora_bench_idle velmora_bench_startup >/dev/null
+    B=$BUILD/bench
+fi
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT INT TERM
@@ -103,16 +108,25 @@ echo "| window                                         | CPU %  | paints | Timer
 echo "|------------------------------------------------|--------|--------|----------|----------|"
 I="$B/velmora_bench_idle --seconds=$IDLE_SECONDS"
 first=$(echo "$SIZES" | cut -d' ' -f1)
-idle_row "full layout, client offline, offscreen" $I --layout=full --file="$WORK/db_$first.dat"
-idle_row "compact layout, client offline, offscreen" $I --layout=compact --file="$WORK/db_$first.dat"
-if [ $HAVE_XVFB = 1 ]; then
-    idle_row "full layout, client offline, xcb" under_x $I --layout=full --file="$WORK/db_$first.dat"
-    idle_row "compact layout, client offline, xcb" under_x $I --layout=compact --file="$WORK/db_$first.dat"
-fi
+for platform in offscreen xcb; do
+    run=
+    if [ $platform = xcb ]; then
+        [ $HAVE_XVFB = 1 ] || continue
+        run=under_x
+    fi
+    for layout in full compact; do
+        for status in offline online; do
+            idle_row "$layout layout, client $status, $platform" $run $I --layout=$layout --status=$status \
+                --file="$WORK/db_$first.dat"
+        done
+    done
+done
 if command -v dbus-run-session >/dev/null 2>&1; then
     idle_row "full, real client, bus without messenger" dbus-run-session -- $I --layout=full --client=real
     idle_row "compact, real client, bus without messenger" dbus-run-session -- $I --layout=compact --client=real
 fi
+idle_row "reference: compact, a client that must be polled" $I --layout=compact --client=polled \
+    --file="$WORK/db_$first.dat"
 idle_row "reference: bare widget, same timers (full)" $I --what=bare --layout=full
 idle_row "reference: bare widget, same timers (compact)" $I --what=bare --layout=compact
 idle_row "reference: bare widget, no timer" $I --what=none
