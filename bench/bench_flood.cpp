@@ -38,14 +38,16 @@ int main(int argc, char** argv) {
         return 1;
     qputenv("VELMORA_DISPATCH_SERVER", "127.0.0.1:" + server.readLine().trimmed());
 
-    ServiceSession session({[] { return QStringLiteral("me@example.com"); },
-                            [] { return QStringLiteral("x"); }, [] { return std::optional<QString>(); }});
+    ServiceSession session(nullptr);
+    session.setCredentials(QStringLiteral("me@example.com"), QStringLiteral("x"));
     QString status;
     QElapsedTimer clock;
     qint64 endedMs = -1;
-    QObject::connect(&session, &ServiceSession::label1Changed, [&](const QString& text) {
-        status = text;
-        if (text != QLatin1String("MSN (Online)") && endedMs < 0) {
+    QObject::connect(&session, &ServiceSession::statusChanged, [&](const SessionStatus& now) {
+        status = now.state == SessionState::SignedIn     ? QStringLiteral("signed in")
+                 : now.state == SessionState::Connecting ? QStringLiteral("connecting")
+                                                         : QStringLiteral("lost or refused");
+        if (now.state != SessionState::SignedIn && now.state != SessionState::Connecting && endedMs < 0) {
             endedMs = clock.elapsed();
             app.quit();
         }

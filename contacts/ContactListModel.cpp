@@ -32,8 +32,11 @@ int ContactListModel::rowCount(const QModelIndex& parent) const {
 QVariant ContactListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.column() != 0)
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole)
         return text(index.row());
+    // A tooltip that looks like markup is shown as markup: a name must never load a picture.
+    if (role == Qt::ToolTipRole)
+        return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text(index.row()).toHtmlEscaped());
     return {};
 }
 

@@ -21,10 +21,13 @@ void check(const NotificationDispatcher::Actions& actions, qint32 before, qint32
             require(!send->line.contains("OUT"));
         } else if (const auto* to = std::get_if<NotificationDispatcher::Reconnect>(&action)) {
             require(!to->host.isEmpty() && to->port != 0);
-        } else if (const auto* sb = std::get_if<NotificationDispatcher::SwitchboardStep>(&action)) {
-            require(!sb->host.isEmpty() && sb->port != 0 && isWireField(sb->auth));
+        } else if (const auto* sb = std::get_if<NotificationDispatcher::SwitchboardOffered>(&action)) {
+            require(!sb->host.isEmpty() && sb->port != 0 && isWireField(sb->ticket) && sb->check == 1);
+        } else if (const auto* refusal = std::get_if<NotificationDispatcher::SwitchboardRefused>(&action)) {
+            require(refusal->check == 1);
         } else if (const auto* list = std::get_if<NotificationDispatcher::ListAnswer>(&action)) {
-            require(list->contact == QLatin1String("bob@example.com") && list->error >= 0);
+            require(list->contact == QLatin1String("bob@example.com") && list->error >= 0 &&
+                    (list->check == 1 || list->check == 0));
         }
     }
 }
@@ -42,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const QString account =
         shape & 0x80 ? QStringLiteral("me@example.com\r\nOUT") : QStringLiteral("me@example.com");
-    NotificationDispatcher dispatcher([&] { return account; }, [] { return QStringLiteral("password"); });
+    NotificationDispatcher dispatcher;
+    dispatcher.setCredentials(account, QStringLiteral("password"));
     if (shape & 0x40)
         dispatcher.setTrID(std::numeric_limits<qint32>::max() - (shape & 0x03));
     qint32 before = dispatcher.TrID();
@@ -75,15 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 framer.skipPayload(*body);
             step(dispatcher.line(*line));
             if (line->size() % 5 == 0) {
-                checkLine(dispatcher.switchboardRequest());
-                require(dispatcher.TrID() == before);
+                checkLine(dispatcher.switchboardRequest(1));
+                step({});
             } else if (line->size() % 7 == 0) {
                 const auto change = line->size() % 2 ? ListChange::Add : ListChange::Remove;
                 if (const auto request =
-                        dispatcher.allowListRequest(change, QStringLiteral("bob@example.com"))) {
+                        dispatcher.allowListRequest(change, QStringLiteral("bob@example.com"), 1)) {
                     checkLine(*request);
                     step({});
                 }
+            } else if (line->size() % 11 == 0) {
+                dispatcher.release(1);
             }
         }
         require(framer.pendingBytes() <= LineFramer::MaxLineLength + 97);

@@ -22,6 +22,9 @@ public:
 
     virtual ~Messenger() = default;
 
+    // Whether a client answers at all. None running is not the same as one that is offline:
+    // the program's own status checks need no client.
+    virtual bool present() { return true; }
     // 1 (MISTATUS_OFFLINE) when the client is not signed in or cannot be asked.
     virtual int MyStatus() = 0;
     // The address the client is signed in with; nullopt when it cannot tell.

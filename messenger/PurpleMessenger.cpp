@@ -4,6 +4,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
@@ -200,6 +201,11 @@ PurpleMessenger::~PurpleMessenger() = default;
 void PurpleMessenger::forgetStatus() {
     client->status.reset();
     statusMayHaveChanged();
+}
+
+bool PurpleMessenger::present() {
+    return client->bus.isConnected() && client->bus.interface() &&
+           client->bus.interface()->isServiceRegistered(Service).value();
 }
 
 int PurpleMessenger::MyStatus() {

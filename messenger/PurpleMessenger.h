@@ -15,6 +15,7 @@ public:
     explicit PurpleMessenger(QObject* parent = nullptr);
     ~PurpleMessenger() override;
 
+    bool present() override;
     int MyStatus() override;
     std::optional<QString> MySigninName() override;
     ClientResult InstantMessage(const QString& contact) override;

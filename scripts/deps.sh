@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev qtkeychain-qt6-dev
+  # run: Qt's SQLite driver for the program's own database
+  libqt6sql6-sqlite
   # look: Tahoma-metric and look-alike fonts
   fonts-wine fonts-dejavu-core fonts-liberation
   # tests: a real messenger client on a private bus, and a local IRC server

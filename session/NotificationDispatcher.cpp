@@ -6,37 +6,37 @@
 #include <limits>
 
 namespace {
-// Requests a silent service never answers are forgotten past this many.
-constexpr std::size_t MaxPending = 64;
+// Requests a silent service never answers are forgotten past this many. What a forgotten
+// allow-list change leaves behind, the journal still knows.
+constexpr std::size_t MaxPending = 256;
 
+// The transaction number of a line: nullopt when field 1 is missing or empty, -1 when it is
+// there but no number.
 std::optional<qint32> trIdOf(const QList<QByteArray>& fields) {
-    if (fields.size() < 2 || !isNumericField(fields.at(1)) || fields.at(1).size() > 10)
+    if (fields.size() < 2 || fields.at(1).isEmpty())
         return std::nullopt;
-    const qint64 value = fields.at(1).toLongLong();
-    if (value > std::numeric_limits<qint32>::max())
-        return std::nullopt;
-    return static_cast<qint32>(value);
+    const QByteArray& field = fields.at(1);
+    if (!isNumericField(field) || field.size() > 10 || field.toLongLong() > std::numeric_limits<qint32>::max())
+        return -1;
+    return static_cast<qint32>(field.toLongLong());
+}
+
+bool numbered(const QList<QByteArray>& fields, qint32 trId) {
+    return trIdOf(fields) == trId;
 }
 } // namespace
 
-NotificationDispatcher::NotificationDispatcher(std::function<QString()> account,
-                                               std::function<QString()> password)
-    : m_account(std::move(account)), m_password(std::move(password)) {}
-
-qint32 NotificationDispatcher::next() const {
-    // A run never comes near the limit; should one get there, start over at 0
-    // rather than overflow, since the wire takes no sign.
-    return m_TrID == std::numeric_limits<qint32>::max() ? 0 : m_TrID + 1;
+qint32 NotificationDispatcher::advance() {
+    // A run never comes near the limit; should one get there, start over at 0 rather than
+    // overflow, since the wire takes no sign.
+    m_TrID = m_TrID == std::numeric_limits<qint32>::max() ? 0 : m_TrID + 1;
+    return m_TrID;
 }
 
-void NotificationDispatcher::advance() {
-    m_TrID = next();
-}
-
-void NotificationDispatcher::expect(qint32 trId, Request kind, const QString& contact) {
+void NotificationDispatcher::expect(qint32 trId, Request kind, int check, const QString& contact) {
     if (m_pending.size() >= MaxPending)
         m_pending.pop_front();
-    m_pending.push_back({trId, kind, contact});
+    m_pending.push_back({trId, kind, check, contact});
 }
 
 void NotificationDispatcher::start() {
@@ -48,6 +48,17 @@ void NotificationDispatcher::start() {
 void NotificationDispatcher::connectionLost() {
     m_phase = Phase::Closed;
     m_pending.clear();
+    m_allowList.clear();
+    m_allowListSeen = 0;
+    m_signInTrId = m_setOnlineTrId = m_syncTrId = -1;
+}
+
+NotificationDispatcher::Actions NotificationDispatcher::setCredentials(const QString& account,
+                                                                       const QString& password) {
+    m_account = account;
+    m_password = password;
+    m_hasCredentials = true;
+    return m_phase == Phase::AwaitingAccount ? signIn() : Actions{};
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::connected() {
@@ -55,28 +66,59 @@ NotificationDispatcher::Actions NotificationDispatcher::connected() {
     return {Send{*buildLine({"VER", QByteArray::number(m_TrID), "MSNP5", "MSNP4", "CVRO"})}};
 }
 
-QByteArray NotificationDispatcher::switchboardRequest() {
-    expect(m_TrID, Request::Switchboard);
-    return *buildLine({"XFR", QByteArray::number(m_TrID), "SB"});
+NotificationDispatcher::Actions NotificationDispatcher::signIn() {
+    if (!m_hasCredentials) {
+        m_phase = Phase::AwaitingAccount;
+        return {};
+    }
+    const qint32 number = m_TrID == std::numeric_limits<qint32>::max() ? 0 : m_TrID + 1;
+    const auto sent = buildLine({"USR", QByteArray::number(number), "MD5", "I", m_account.toUtf8()});
+    if (!sent)
+        return {Failure::BadAccount};
+    m_signInTrId = advance();
+    m_phase = Phase::Authenticating;
+    expect(m_signInTrId, Request::SignIn);
+    return {Send{*sent}};
 }
 
-std::optional<QByteArray> NotificationDispatcher::allowListRequest(ListChange change,
-                                                                   const QString& contact) {
+QByteArray NotificationDispatcher::switchboardRequest(int check) {
+    const qint32 number = advance();
+    expect(number, Request::Switchboard, check);
+    return *buildLine({"XFR", QByteArray::number(number), "SB"});
+}
+
+std::optional<QByteArray> NotificationDispatcher::allowListRequest(ListChange change, const QString& contact,
+                                                                   int check) {
     const QByteArray address = contact.toUtf8();
-    const QByteArray number = QByteArray::number(next());
-    const auto line = change == ListChange::Add ? buildLine({"ADD", number, "AL", address, address})
-                                                : buildLine({"REM", number, "AL", address});
+    const qint32 number = m_TrID == std::numeric_limits<qint32>::max() ? 0 : m_TrID + 1;
+    const QByteArray n = QByteArray::number(number);
+    const auto line = change == ListChange::Add ? buildLine({"ADD", n, "AL", address, address})
+                                                : buildLine({"REM", n, "AL", address});
     if (!line)
         return std::nullopt;
     advance();
-    expect(m_TrID, change == ListChange::Add ? Request::AllowAdd : Request::AllowRemove, contact);
+    expect(number, change == ListChange::Add ? Request::AllowAdd : Request::AllowRemove, check, contact);
     return line;
 }
 
+void NotificationDispatcher::release(int check) {
+    std::erase_if(m_pending, [check](const Pending& p) { return p.kind == Request::Switchboard && p.check == check; });
+    for (Pending& p : m_pending)
+        if (p.check == check)
+            p.check = 0;
+}
+
+bool NotificationDispatcher::addPending(const QString& contact) const {
+    return std::any_of(m_pending.begin(), m_pending.end(), [&](const Pending& p) {
+        return p.kind == Request::AllowAdd && p.contact.compare(contact, Qt::CaseInsensitive) == 0;
+    });
+}
+
 NotificationDispatcher::Actions NotificationDispatcher::refused(const QList<QByteArray>& fields) {
-    // An error without a number answers the oldest request.
+    // An error without a number answers the oldest request; one with something else there
+    // answers nothing we can tell.
     const std::optional<qint32> number = trIdOf(fields);
-    if (fields.size() >= 2 && !number)
+    if (number == -1)
         return {};
     const auto it = std::find_if(m_pending.begin(), m_pending.end(),
                                  [&](const Pending& p) { return !number || p.trId == *number; });
@@ -89,19 +131,37 @@ NotificationDispatcher::Actions NotificationDispatcher::refused(const QList<QByt
         m_phase = Phase::Closed;
         return {Failure::SignInRefused};
     case Request::Switchboard:
-        return {Failure::SwitchboardRefused};
+        return {SwitchboardRefused{request.check}};
     case Request::AllowAdd:
     case Request::AllowRemove: {
         const int code = static_cast<int>(std::min<qint64>(fields.first().toLongLong(), 99999));
         const ListChange change = request.kind == Request::AllowAdd ? ListChange::Add : ListChange::Remove;
-        return {ListAnswer{change, request.contact, code > 0 ? code : 1}};
+        return {ListAnswer{change, request.contact, request.check, code > 0 ? code : 1}};
     }
     }
     return {};
 }
 
+NotificationDispatcher::Actions NotificationDispatcher::signInAnswer(const QList<QByteArray>& fields) {
+    // Read by field and by number: "USR 5 OK" for another number is no answer of ours.
+    if (!numbered(fields, m_signInTrId))
+        return {};
+    if (fields.value(2) == "OK") {
+        std::erase_if(m_pending, [](const Pending& p) { return p.kind == Request::SignIn; });
+        m_phase = Phase::SettingOnline;
+        m_setOnlineTrId = advance();
+        return {SignedIn{}, Send{*buildLine({"CHG", QByteArray::number(m_setOnlineTrId), "NLN"})}};
+    }
+    if (fields.value(2) != "MD5" || fields.value(3) != "S" || fields.value(4).isEmpty())
+        return {};
+    // The challenge is hashed as it came off the wire, whatever its encoding.
+    const QByteArray digest = MD5HexOfBytes(fields.at(4) + m_password.toUtf8()).toLatin1();
+    return {Send{*buildLine({"USR", QByteArray::number(m_signInTrId), "MD5", "S", digest})}};
+}
+
 NotificationDispatcher::Actions NotificationDispatcher::redirect(const QList<QByteArray>& fields) {
-    if (m_phase == Phase::Closed)
+    // Only as the answer to our own sign-in: a redirect later would throw away a working session.
+    if (m_phase != Phase::Authenticating || !numbered(fields, m_signInTrId))
         return {};
     const auto to = fields.size() > 3 ? parseHostPort(QString::fromUtf8(fields.at(3))) : std::nullopt;
     if (!to)
@@ -114,23 +174,24 @@ NotificationDispatcher::Actions NotificationDispatcher::redirect(const QList<QBy
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::switchboardAnswer(const QList<QByteArray>& fields) {
-    // Only an answer to our own request opens a switchboard.
-    const auto it = std::find_if(m_pending.begin(), m_pending.end(),
-                                 [](const Pending& p) { return p.kind == Request::Switchboard; });
+    const std::optional<qint32> number = trIdOf(fields);
+    const auto it = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) {
+        return p.kind == Request::Switchboard && number && p.trId == *number;
+    });
     if (it == m_pending.end())
         return {};
+    const int check = it->check;
     m_pending.erase(it);
     const auto to = fields.size() > 3 ? parseHostPort(QString::fromUtf8(fields.at(3))) : std::nullopt;
-    const auto auth = fieldToLineEnd(fields, 5);
-    if (!to || !auth || !isWireField(*auth))
-        return {Failure::SwitchboardRefused};
-    return {SwitchboardStep{to->first, to->second, *auth}};
+    const QByteArray ticket = fields.value(5);
+    if (!to || !isWireField(ticket))
+        return {SwitchboardRefused{check}};
+    return {SwitchboardOffered{check, to->first, to->second, ticket}};
 }
 
-NotificationDispatcher::Actions NotificationDispatcher::listAnswer(Request kind,
-                                                                   const QList<QByteArray>& fields) {
-    // Lists change for other reasons too (someone adding us); only an answer
-    // to one of our own requests is news.
+NotificationDispatcher::Actions NotificationDispatcher::listAnswer(Request kind, const QList<QByteArray>& fields) {
+    // Lists change for other reasons too (someone adding us); only an answer to one of our own
+    // requests is news.
     const std::optional<qint32> number = trIdOf(fields);
     const auto it = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) {
         return p.kind == kind && number && p.trId == *number;
@@ -140,7 +201,26 @@ NotificationDispatcher::Actions NotificationDispatcher::listAnswer(Request kind,
     const Pending request = *it;
     m_pending.erase(it);
     const ListChange change = kind == Request::AllowAdd ? ListChange::Add : ListChange::Remove;
-    return {ListAnswer{change, request.contact, 0}};
+    return {ListAnswer{change, request.contact, request.check, 0}};
+}
+
+// "LST trid AL serial a b address name": a and b are the entry's number and the list's length,
+// in the order the server likes; an empty list is "LST trid AL serial 0 0".
+NotificationDispatcher::Actions NotificationDispatcher::listLine(const QList<QByteArray>& fields) {
+    if (m_phase != Phase::Syncing || !numbered(fields, m_syncTrId) || fields.value(2) != "AL")
+        return {};
+    const qint64 length = std::max(fields.value(4).toLongLong(), fields.value(5).toLongLong());
+    if (fields.size() > 6 && !fields.at(6).isEmpty()) {
+        const QString address = QString::fromUtf8(fields.at(6));
+        m_allowList.insert(address.toLower(), address);
+        ++m_allowListSeen;
+    }
+    return m_allowListSeen >= length ? allowListKnown() : Actions{};
+}
+
+NotificationDispatcher::Actions NotificationDispatcher::allowListKnown() {
+    m_phase = Phase::Ready;
+    return {AllowListKnown{std::exchange(m_allowList, {})}};
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& text) {
@@ -150,48 +230,31 @@ NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& t
     if (isNumericField(command))
         return refused(fields);
 
-    // The greeting and the sign-in are answered only while they are under
-    // way: a server repeating them later must not restart anything.
-    if (command == "VER" && m_phase == Phase::Greeting) {
-        advance();
-        return {Send{*buildLine({"INF", QByteArray::number(m_TrID)})}};
-    }
-    if (command == "INF" && m_phase == Phase::Greeting) {
-        const QByteArray account = m_account ? m_account().toUtf8() : QByteArray();
-        const auto sent = buildLine({"USR", QByteArray::number(next()), "MD5", "I", account});
-        if (!sent)
-            return {Failure::BadAccount};
-        advance();
-        m_phase = Phase::Authenticating;
-        expect(m_TrID, Request::SignIn);
-        return {Send{*sent}};
-    }
-    if (command == "XFR" && fields.size() > 2) {
-        if (fields.at(2) == "NS")
-            return redirect(fields);
-        if (fields.at(2) == "SB")
-            return switchboardAnswer(fields);
-        return {};
-    }
-    if (command == "USR" && m_phase == Phase::Authenticating) {
-        const QByteArray number = QByteArray::number(m_TrID);
-        if (text.contains("USR " + number + " OK")) {
-            m_phase = Phase::SignedIn;
-            std::erase_if(m_pending, [](const Pending& p) { return p.kind == Request::SignIn; });
-            advance();
-            return {SignedIn{}, Send{*buildLine({"CHG", QByteArray::number(m_TrID), "NLN"})}};
+    // The greeting and the sign-in are answered only while they are under way: a server
+    // repeating them later must not restart anything.
+    if (command == "VER" && m_phase == Phase::Greeting)
+        return {Send{*buildLine({"INF", QByteArray::number(advance())})}};
+    if (command == "INF" && m_phase == Phase::Greeting)
+        return signIn();
+    if (command == "USR" && m_phase == Phase::Authenticating)
+        return signInAnswer(fields);
+    if (command == "XFR" && fields.value(2) == "NS")
+        return redirect(fields);
+    if (command == "XFR" && fields.value(2) == "SB")
+        return switchboardAnswer(fields);
+    if (command == "CHG" && signedIn()) {
+        const qint32 number = advance();
+        if (m_phase == Phase::SettingOnline) {
+            m_phase = Phase::Syncing;
+            m_syncTrId = number;
         }
-        const auto challenge = fieldToLineEnd(fields, 4);
-        if (!challenge || challenge->isEmpty())
-            return {};
-        const QByteArray password = m_password ? m_password().toUtf8() : QByteArray();
-        const QByteArray digest = MD5HexOfBytes(*challenge + password).toLatin1();
-        return {Send{*buildLine({"USR", number, "MD5", "S", digest})}};
+        return {Send{*buildLine({"SYN", QByteArray::number(number), "0"})}};
     }
-    if (command == "CHG" && m_phase == Phase::SignedIn) {
-        advance();
-        return {Send{*buildLine({"SYN", QByteArray::number(m_TrID), "0"})}};
-    }
+    if (command == "LST")
+        return listLine(fields);
+    // The privacy setting comes last in a list sync.
+    if (command == "BLP" && m_phase == Phase::Syncing && numbered(fields, m_syncTrId))
+        return allowListKnown();
     if (command == "ADD")
         return listAnswer(Request::AllowAdd, fields);
     if (command == "REM")

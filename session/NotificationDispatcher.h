@@ -1,20 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <variant>
 #include <vector>
 
 enum class ListChange { Add, Remove };
 
-// The notification connection's reply table, free of sockets so it can be
-// driven line by line. It holds TrID and answers each event with the actions
-// the connection has to carry out, in order. It also remembers which of its
-// requests are unanswered, so an error reply is taken for the request that
-// carries its number, and an answer nobody asked for is left alone.
+// The notification connection's reply table, free of sockets so it can be driven line by line.
+// It holds TrID, gives every request a number of its own and keeps a ledger of the requests not
+// yet answered, so each answer, and each error reply, goes to the request that carries its
+// number; an answer nobody asked for is left alone. It answers each event with the actions the
+// connection has to carry out, in order.
 class NotificationDispatcher {
 public:
     struct Send {
@@ -25,74 +25,106 @@ public:
         QString host;
         quint16 port;
     };
-    // The account is online: stop Timer1, show "MSN (Online)".
+    // The service took the account and password.
     struct SignedIn {};
-    // The service named a switchboard for a status probe.
-    struct SwitchboardStep {
+    // The account's allow list as the list sync gave it, addresses in lower case mapped to the
+    // address as the service wrote it. From here on checks may go ahead.
+    struct AllowListKnown {
+        QHash<QString, QString> contacts;
+    };
+    struct SwitchboardOffered {
+        int check;
         QString host;
         quint16 port;
-        QByteArray auth;
+        QByteArray ticket;
     };
-    // The answer to an allow-list change; error is 0 when it was made.
+    struct SwitchboardRefused {
+        int check;
+    };
+    // The answer to an allow-list change: error is 0 when it was made. check is 0 when the
+    // check that asked has ended, or when none asked.
     struct ListAnswer {
         ListChange change;
         QString contact;
+        int check;
         int error;
     };
     enum class Failure {
-        BadAccount,         // the account cannot go on the wire as one field
-        SignInRefused,      // an error reply to our sign-in, a wrong password mostly
-        SwitchboardRefused, // an error reply to a switchboard request, or an unusable answer
-        BadRedirect,        // sent on to a server without a usable address
-        TooManyRedirects    // sent on and on: a server pointing at itself
+        BadAccount,       // the account cannot go on the wire as one field
+        SignInRefused,    // an error reply to our sign-in, a wrong password mostly
+        BadRedirect,      // sent on to a server without a usable address
+        TooManyRedirects, // sent on and on: a server pointing at itself
     };
-    using Action = std::variant<Send, Reconnect, SignedIn, SwitchboardStep, ListAnswer, Failure>;
+    using Action = std::variant<Send, Reconnect, SignedIn, AllowListKnown, SwitchboardOffered,
+                                SwitchboardRefused, ListAnswer, Failure>;
     using Actions = std::vector<Action>;
 
     // A real service redirects once at most; a few more are tolerated.
     static constexpr int MaxRedirects = 3;
 
-    NotificationDispatcher(std::function<QString()> account, std::function<QString()> password);
-
     qint32 TrID() const { return m_TrID; }
     // The wire carries no sign, so the counter never goes below 0.
     void setTrID(qint32 value) { m_TrID = value < 0 ? 0 : value; }
-    bool signedIn() const { return m_phase == Phase::SignedIn; }
+    bool signedIn() const { return m_phase >= Phase::SettingOnline; }
+    // The allow list is known: the lists as they were before any check of this sign-in.
+    bool ready() const { return m_phase == Phase::Ready; }
+    // The account of the sign-in under way or done.
+    const QString& account() const { return m_account; }
 
-    // Start session: the first command of a run carries 1.
+    // The account to sign in with. Until it is given the sign-in waits after the greeting.
+    Actions setCredentials(const QString& account, const QString& password);
+    bool hasCredentials() const { return m_hasCredentials; }
+
+    // A new connection to the dispatch server: its first command carries the next number.
     void start();
     Actions connected();
     // The connection is gone: nothing sent on it will be answered.
     void connectionLost();
     // One complete line, without its CR LF.
     Actions line(const QByteArray& text);
-    // The request of a status probe; it reuses the number of the last command.
-    QByteArray switchboardRequest();
-    // Puts a contact on the allow list or takes it off, as a new request;
-    // nullopt when the address cannot go on the wire.
-    std::optional<QByteArray> allowListRequest(ListChange change, const QString& contact);
+
+    // The request for a switchboard of the check's own.
+    QByteArray switchboardRequest(int check);
+    // Puts a contact on the allow list or takes it off; nullopt when the address cannot go on
+    // the wire.
+    std::optional<QByteArray> allowListRequest(ListChange change, const QString& contact, int check);
+    // The check has ended: an answer to its switchboard request is no longer wanted, and an answer
+    // to a list change it asked for belongs to nobody.
+    void release(int check);
+    // Whether an allow-list add for the contact awaits its answer.
+    bool addPending(const QString& contact) const;
 
 private:
-    enum class Phase { Closed, Greeting, Authenticating, SignedIn };
+    enum class Phase { Closed, Greeting, AwaitingAccount, Authenticating, SettingOnline, Syncing, Ready };
     enum class Request { SignIn, Switchboard, AllowAdd, AllowRemove };
     struct Pending {
         qint32 trId;
         Request kind;
+        int check;
         QString contact;
     };
 
-    void advance();
-    qint32 next() const;
-    void expect(qint32 trId, Request kind, const QString& contact = {});
+    qint32 advance();
+    void expect(qint32 trId, Request kind, int check = 0, const QString& contact = {});
+    Actions signIn();
     Actions refused(const QList<QByteArray>& fields);
+    Actions signInAnswer(const QList<QByteArray>& fields);
     Actions redirect(const QList<QByteArray>& fields);
     Actions switchboardAnswer(const QList<QByteArray>& fields);
     Actions listAnswer(Request kind, const QList<QByteArray>& fields);
+    Actions listLine(const QList<QByteArray>& fields);
+    Actions allowListKnown();
 
-    std::function<QString()> m_account;
-    std::function<QString()> m_password;
     qint32 m_TrID = 0;
     Phase m_phase = Phase::Closed;
     int m_redirects = 0;
-    std::deque<Pending> m_pending; // oldest first: the service answers in order
+    QString m_account;
+    QString m_password;
+    bool m_hasCredentials = false;
+    qint32 m_signInTrId = -1;
+    qint32 m_setOnlineTrId = -1;
+    qint32 m_syncTrId = -1;
+    QHash<QString, QString> m_allowList; // as the sync reports it
+    qint64 m_allowListSeen = 0;
+    std::deque<Pending> m_pending; // oldest first
 };

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <algorithm>
+#include <limits>
 
 QList<QByteArray> splitFields(QByteArrayView text) {
     return text.toByteArray().split(' ');
@@ -21,8 +22,10 @@ bool isNumericField(QByteArrayView field) {
 }
 
 bool isWireField(QByteArrayView field) {
-    return !field.isEmpty() && std::none_of(field.begin(), field.end(),
-                                            [](char c) { return c == ' ' || c == '\r' || c == '\n'; });
+    return !field.isEmpty() && std::none_of(field.begin(), field.end(), [](char c) {
+               const auto u = static_cast<unsigned char>(c);
+               return u <= ' ' || u == 0x7f;
+           });
 }
 
 std::optional<QByteArray> buildLine(const QList<QByteArray>& fields) {
@@ -133,9 +136,11 @@ void LineFramer::clear() {
     m_dropping = false;
 }
 
-std::optional<qsizetype> payloadLength(const QList<QByteArray>& fields) {
-    if (fields.size() < 4 || fields.first() != "MSG" || !isNumericField(fields.last()) ||
-        fields.last().size() > 9)
+std::optional<qint64> payloadLength(const QList<QByteArray>& fields) {
+    if (fields.size() < 4 || fields.first() != "MSG" ||
+        !isNumericField(fields.last()))
         return std::nullopt;
+    if (fields.last().size() > 18)
+        return std::numeric_limits<qint64>::max();
     return fields.last().toLongLong();
 }

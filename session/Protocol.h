@@ -20,8 +20,9 @@ std::optional<QByteArray> fieldToLineEnd(const QList<QByteArray>& fields, qsizet
 // True when the field reads as a number, the form of the service's error replies.
 bool isNumericField(QByteArrayView field);
 
-// A field may go on the wire only when it is non-empty and holds no space, CR
-// or LF: any of these would shift the fields or start a second command.
+// A field may go on the wire only when it is non-empty and holds no space and
+// no control character: a space would shift the fields, CR or LF would start a
+// second command, and a server may cut at a TAB or choke on a NUL.
 bool isWireField(QByteArrayView field);
 
 // Joins the fields with single spaces and ends the line with CR LF; nullopt
@@ -63,6 +64,11 @@ private:
     bool m_dropping = false;  // inside an overlong line, dropped up to its end
 };
 
+// The largest body a line may announce. A bigger one is a server trying to
+// make us skip (or hold) everything after it.
+inline constexpr qint64 MaxPayloadLength = 64 * 1024;
+
 // A command line whose last field gives the length of a body that follows it
-// ("MSG Hotmail Hotmail 350"); nullopt for lines without a body.
-std::optional<qsizetype> payloadLength(const QList<QByteArray>& fields);
+// ("MSG Hotmail Hotmail 350"); nullopt for lines without a body. A length of
+// more digits than any sane body has reads as the largest number.
+std::optional<qint64> payloadLength(const QList<QByteArray>& fields);

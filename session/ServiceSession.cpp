@@ -1,40 +1,28 @@
 #include "session/ServiceSession.h"
 
 #include <QTcpSocket>
-#include <QTimer>
+#include <QTimerEvent>
 
-using Link = SessionCore::Link;
 using Timer = SessionCore::Timer;
 
-ServiceSession::ServiceSession(const Host& host, QObject* parent)
-    : QObject(parent), m_wsConnect(new QTcpSocket(this)), m_wsChat(new QTcpSocket(this)),
-      m_connectTimer(new QTimer(this)), m_signInTimer(new QTimer(this)), m_probeTimer(new QTimer(this)),
-      m_core(host, *this) {
-    m_wsConnect->setObjectName(QStringLiteral("wsConnect"));
-    m_wsChat->setObjectName(QStringLiteral("wsChat"));
-    for (QTimer* t : {m_connectTimer, m_signInTimer, m_probeTimer})
-        t->setSingleShot(true);
-    m_connectTimer->setInterval(DefaultConnectTimeoutMs);
-    m_signInTimer->setInterval(DefaultSignInTimeoutMs);
-    m_probeTimer->setInterval(DefaultSwitchboardTimeoutMs);
+namespace {
+// Read as much at a time as one arrival is worth handling, not all a flooding server can push.
+constexpr qint64 ReadPiece = 64 * 1024;
+} // namespace
 
-    for (const Link link : {Link::Notification, Link::Chat}) {
-        QTcpSocket* s = socket(link);
-        // Read as much at a time as one arrival is worth handling, not all a
-        // flooding server can push.
-        s->setReadBufferSize(64 * 1024);
-        connect(s, &QTcpSocket::connected, this, [this, link] { m_core.connected(link); });
-        connect(s, &QTcpSocket::readyRead, this, [this, link, s] { m_core.arrived(link, s->readAll()); });
-        connect(s, &QTcpSocket::errorOccurred, this, [this, link] { m_core.lost(link); });
-    }
-    for (const Timer which : {Timer::Connect, Timer::SignIn, Timer::Probe})
-        connect(timer(which), &QTimer::timeout, this, [this, which] { m_core.timedOut(which); });
+ServiceSession::ServiceSession(AllowListJournal* journal, QObject* parent)
+    : QObject(parent), m_wsConnect(new QTcpSocket(this)), m_core(*this, *this, journal) {
+    qRegisterMetaType<SessionStatus>();
+    qRegisterMetaType<Outcome>();
+    m_wsConnect->setObjectName(QStringLiteral("wsConnect"));
+    wire(m_wsConnect, SessionCore::NotificationLink);
 }
 
 ServiceSession::~ServiceSession() {
     // The sockets die after us and may still signal while closing.
     m_wsConnect->disconnect(this);
-    m_wsChat->disconnect(this);
+    for (const auto& [link, socket] : m_chats)
+        socket->disconnect(this);
 }
 
 namespace {
@@ -56,14 +44,8 @@ QPair<QString, quint16> ServiceSession::dispatchServer() {
     return {QStringLiteral("127.0.0.1"), DefaultPort};
 }
 
-void ServiceSession::setConnectTimeout(int ms) {
-    m_connectTimer->setInterval(ms);
-}
-void ServiceSession::setSignInTimeout(int ms) {
-    m_signInTimer->setInterval(ms);
-}
-void ServiceSession::setSwitchboardTimeout(int ms) {
-    m_probeTimer->setInterval(ms);
+void ServiceSession::setCredentials(const QString& account, const QString& password) {
+    m_core.setCredentials(account, password);
 }
 
 void ServiceSession::start() {
@@ -71,60 +53,125 @@ void ServiceSession::start() {
     m_core.start(host, port);
 }
 
-void ServiceSession::startProbe(const QString& contact) {
-    m_core.startProbe(contact);
-}
-void ServiceSession::closeConnection() {
-    m_core.closeConnection();
+void ServiceSession::stop() {
+    m_core.stop();
 }
 
-QTcpSocket* ServiceSession::socket(Link link) const {
-    return link == Link::Notification ? m_wsConnect : m_wsChat;
+void ServiceSession::check(int id, const QString& contact) {
+    m_core.check(id, contact);
 }
 
-QTimer* ServiceSession::timer(Timer which) const {
-    switch (which) {
-    case Timer::Connect:
-        return m_connectTimer;
-    case Timer::SignIn:
-        return m_signInTimer;
-    case Timer::Probe:
-        return m_probeTimer;
-    }
-    return m_probeTimer;
+void ServiceSession::cancel(int id) {
+    m_core.cancel(id);
 }
 
-void ServiceSession::connectTo(Link link, const QString& host, quint16 port) {
-    socket(link)->connectToHost(host, port);
+// ---- sockets ----------------------------------------------------------------
+
+QTcpSocket* ServiceSession::socket(int link) const {
+    if (link == SessionCore::NotificationLink)
+        return m_wsConnect;
+    const auto it = m_chats.find(link);
+    return it == m_chats.end() ? nullptr : it->second;
 }
 
-qint64 ServiceSession::write(Link link, const QByteArray& bytes) {
+void ServiceSession::wire(QTcpSocket* s, int link) {
+    s->setReadBufferSize(ReadPiece);
+    connect(s, &QTcpSocket::connected, this, [this, link] { m_core.connected(link); });
+    connect(s, &QTcpSocket::readyRead, this, [this, link, s] { m_core.arrived(link, s->readAll()); });
+    connect(s, &QTcpSocket::errorOccurred, this, [this, link] { m_core.lost(link); });
+}
+
+void ServiceSession::connectTo(int link, const QString& host, quint16 port) {
     QTcpSocket* s = socket(link);
+    if (!s) {
+        s = new QTcpSocket(this);
+        s->setObjectName(QStringLiteral("wsChat"));
+        m_chats[link] = s;
+        wire(s, link);
+    }
+    s->connectToHost(host, port);
+}
+
+qint64 ServiceSession::write(int link, const QByteArray& bytes) {
+    QTcpSocket* s = socket(link);
+    if (!s)
+        return 0;
     s->write(bytes);
-    // Hand what the system takes to it now, so only what a peer that stops
-    // reading leaves behind counts, not a burst of answers to one read.
+    // Hand what the system takes to it now, so only what a peer that stops reading leaves
+    // behind counts, not a burst of answers to one read.
     s->flush();
     return s->bytesToWrite();
 }
 
-void ServiceSession::finish(Link link) {
-    socket(link)->disconnectFromHost();
+// A switchboard connection is the check's alone: once the check is done with it, nothing of it
+// reaches the session any more, and it goes when closed.
+void ServiceSession::retire(int link, bool gracefully) {
+    if (link == SessionCore::NotificationLink) {
+        if (gracefully)
+            m_wsConnect->disconnectFromHost();
+        else
+            m_wsConnect->abort();
+        return;
+    }
+    const auto it = m_chats.find(link);
+    if (it == m_chats.end())
+        return;
+    QTcpSocket* s = it->second;
+    m_chats.erase(it);
+    s->disconnect(this);
+    if (gracefully && s->state() == QAbstractSocket::ConnectedState) {
+        connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+        connect(s, &QAbstractSocket::errorOccurred, s, &QObject::deleteLater);
+        s->disconnectFromHost();
+    } else {
+        s->abort();
+        s->deleteLater();
+    }
 }
-void ServiceSession::abort(Link link) {
-    socket(link)->abort();
+
+void ServiceSession::finish(int link) {
+    retire(link, true);
 }
-void ServiceSession::startTimer(Timer which) {
-    timer(which)->start();
+
+void ServiceSession::abort(int link) {
+    retire(link, false);
 }
-void ServiceSession::stopTimer(Timer which) {
-    timer(which)->stop();
+
+// ---- timers -----------------------------------------------------------------
+
+void ServiceSession::startTimer(Timer timer, int id, int ms) {
+    stopTimer(timer, id);
+    const int qtId = QObject::startTimer(std::max(ms, 0));
+    m_timers[{timer, id}] = qtId;
+    m_timerKeys.insert(qtId, {timer, id});
 }
-void ServiceSession::showStatus(const QString& text) {
-    emit label1Changed(text);
+
+void ServiceSession::stopTimer(Timer timer, int id) {
+    const auto it = m_timers.find({timer, id});
+    if (it == m_timers.end())
+        return;
+    killTimer(it->second);
+    m_timerKeys.remove(it->second);
+    m_timers.erase(it);
 }
-void ServiceSession::showProbed(const QString& text) {
-    emit label2Changed(text);
+
+void ServiceSession::timerEvent(QTimerEvent* event) {
+    const auto key = m_timerKeys.find(event->timerId());
+    if (key == m_timerKeys.end()) {
+        QObject::timerEvent(event);
+        return;
+    }
+    const auto [timer, id] = *key;
+    stopTimer(timer, id); // a single shot
+    m_core.timedOut(timer, id);
 }
-void ServiceSession::stopTimer1() {
-    emit timer1StopRequested();
+
+// ---- what happened ------------------------------------------------------------
+
+void ServiceSession::onSessionChanged(const SessionStatus& status) {
+    emit statusChanged(status);
+}
+
+void ServiceSession::onCheckEnded(int check, const QString& contact, Outcome outcome) {
+    emit checkEnded(check, contact, outcome);
 }

@@ -1,80 +1,87 @@
 #pragma once
 
 #include "session/SessionCore.h"
-#include "session/SessionText.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPair>
 #include <QString>
-#include <memory>
+#include <functional>
+#include <map>
 
 class QTcpSocket;
-class QTimer;
 
-// The second account's own connection to the messaging service over real
-// sockets and timers: the sign-in on wsConnect and the status probe on
-// wsChat. It knows no widget; the window hands it three readers and listens
-// to its signals.
-class ServiceSession : public QObject, private SessionCore::Io {
+// The second account's own session with the messaging service over real sockets and timers:
+// the sign-in on wsConnect, signing in again after a loss, and status checks, each on a
+// switchboard connection of its own. It knows no widget; it says what happened in the
+// session's own terms and leaves the words to the window.
+class ServiceSession : public QObject, private SessionCore::Io, private SessionCore::Events {
     Q_OBJECT
 public:
-    using Host = SessionCore::Host;
-
     static constexpr quint16 DefaultPort = 1863;
-    static constexpr int DefaultConnectTimeoutMs = 10000;
-    static constexpr int DefaultSignInTimeoutMs = 30000;
-    static constexpr int DefaultSwitchboardTimeoutMs = 5000;
 
-    explicit ServiceSession(const Host& host, QObject* parent = nullptr);
+    // The journal remembers what the checks put on the account's allow list; null when there is
+    // none, and then no check uses the allow list.
+    explicit ServiceSession(AllowListJournal* journal, QObject* parent = nullptr);
     ~ServiceSession() override;
 
+    // The sign-in waits for the account when it gets there first.
+    void setCredentials(const QString& account, const QString& password);
+    // Signs in at dispatchServer(), and again by itself whenever the connection is lost.
     void start();
-    void startProbe(const QString& contact);
-    void closeConnection();
+    void stop();
+
+    // A number for a new check; check() starts it. Any outcome, also one known at once, comes
+    // through checkEnded after the number is in the caller's hands.
+    int newCheckId() { return ++m_lastCheck; }
+    void check(int id, const QString& contact);
+    void cancel(int id);
 
     qint32 TrID() const { return m_core.TrID(); }
     bool signedIn() const { return m_core.signedIn(); }
+    const SessionStatus& status() const { return m_core.status(); }
+    int checksUnderWay() const { return m_core.checksUnderWay(); }
     QTcpSocket* wsConnect() const { return m_wsConnect; }
-    QTcpSocket* wsChat() const { return m_wsChat; }
 
-    // "127.0.0.1":1863 unless VELMORA_DISPATCH_SERVER=host[:port] says
-    // otherwise; a value that does not parse leaves the default.
+    void setLimits(const SessionCore::Limits& limits) { m_core.setLimits(limits); }
+
+    // "127.0.0.1":1863 unless VELMORA_DISPATCH_SERVER=host[:port] says otherwise; a value that
+    // does not parse leaves the default.
     static QPair<QString, quint16> dispatchServer();
-    // Replaces where dispatchServer() reads its host[:port] text (the
-    // program weighs its command line and settings in); empty restores
-    // VELMORA_DISPATCH_SERVER.
+    // Replaces where dispatchServer() reads its host[:port] text (the program weighs its command
+    // line and settings in); empty restores VELMORA_DISPATCH_SERVER.
     static void setDispatchServerSetting(std::function<QString()> setting);
 
-    // How long a connect to the service may take, how long the sign-in may
-    // take once connecting, and how long a probe may wait for its answer.
-    void setConnectTimeout(int ms);
-    void setSignInTimeout(int ms);
-    void setSwitchboardTimeout(int ms);
-
 signals:
-    void label1Changed(const QString& text);
-    void label2Changed(const QString& text);
-    void timer1StopRequested();
+    void statusChanged(const SessionStatus& status);
+    void checkEnded(int id, const QString& contact, Outcome outcome);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
 
 private:
-    QTcpSocket* socket(SessionCore::Link link) const;
-    QTimer* timer(SessionCore::Timer which) const;
+    QTcpSocket* socket(int link) const;
+    void wire(QTcpSocket* socket, int link);
+    void retire(int link, bool gracefully);
 
     // SessionCore::Io
-    void connectTo(SessionCore::Link link, const QString& host, quint16 port) override;
-    qint64 write(SessionCore::Link link, const QByteArray& bytes) override;
-    void finish(SessionCore::Link link) override;
-    void abort(SessionCore::Link link) override;
-    void startTimer(SessionCore::Timer which) override;
-    void stopTimer(SessionCore::Timer which) override;
-    void showStatus(const QString& text) override;
-    void showProbed(const QString& text) override;
-    void stopTimer1() override;
+    void connectTo(int link, const QString& host, quint16 port) override;
+    qint64 write(int link, const QByteArray& bytes) override;
+    void finish(int link) override;
+    void abort(int link) override;
+    void startTimer(SessionCore::Timer timer, int id, int ms) override;
+    void stopTimer(SessionCore::Timer timer, int id) override;
+    // SessionCore::Events
+    void onSessionChanged(const SessionStatus& status) override;
+    void onCheckEnded(int check, const QString& contact, Outcome outcome) override;
 
     QTcpSocket* m_wsConnect;
-    QTcpSocket* m_wsChat;
-    QTimer* m_connectTimer;
-    QTimer* m_signInTimer;
-    QTimer* m_probeTimer;
+    std::map<int, QTcpSocket*> m_chats;
+    std::map<std::pair<SessionCore::Timer, int>, int> m_timers; // to Qt's timer id
+    QHash<int, std::pair<SessionCore::Timer, int>> m_timerKeys;
+    int m_lastCheck = 0;
     SessionCore m_core;
 };
+
+Q_DECLARE_METATYPE(SessionStatus)
+Q_DECLARE_METATYPE(Outcome)

@@ -1,242 +1,429 @@
 #include "session/SessionCore.h"
 
-#include "session/SessionText.h"
+#include <algorithm>
 
-SessionCore::SessionCore(const Host& host, Io& io)
-    : m_io(io), m_dispatcher(host.account, host.password), m_probe(host.account, host.selectedContact) {}
+namespace {
+constexpr int AlreadyOnList = 215;
+constexpr int NotOnList = 216;
 
-void SessionCore::fail(const char* text) {
-    // Timer1 would paint the client's status over the news.
-    m_io.stopTimer1();
-    m_io.showStatus(QString::fromLatin1(text));
+using D = NotificationDispatcher;
+
+// The answers that leave the switchboard in order, so it is left with a sign-off.
+bool answered(Outcome outcome) {
+    return outcome == Outcome::Online || outcome == Outcome::Offline || outcome == Outcome::NoSuchUser;
+}
+} // namespace
+
+SessionCore::SessionCore(Io& io, Events& events, AllowListJournal* journal)
+    : m_io(io), m_events(events), m_journal(journal) {}
+
+// ---- the notification connection --------------------------------------------
+
+void SessionCore::setCredentials(const QString& account, const QString& password) {
+    carryOut(m_dispatcher.setCredentials(account, password));
+    flush();
 }
 
 void SessionCore::start(const QString& host, quint16 port) {
+    m_host = host;
+    m_port = port;
+    m_retries = 0;
+    m_io.stopTimer(Timer::Retry, 0);
     m_dispatcher.start();
     openNotification(host, port);
+    setStatus(SessionState::Connecting);
+    flush();
 }
 
-void SessionCore::closeConnection() {
+void SessionCore::stop() {
+    m_io.stopTimer(Timer::Retry, 0);
     dropNotification(true);
+    endAllChecks(Outcome::Interrupted);
+    setStatus(SessionState::Stopped);
+    flush();
 }
 
 void SessionCore::openNotification(const QString& host, quint16 port) {
     dropNotification();
     m_notificationWanted = true;
-    m_io.startTimer(Timer::Connect);
-    m_io.startTimer(Timer::SignIn);
-    m_io.connectTo(Link::Notification, host, port);
+    m_io.startTimer(Timer::Connect, 0, m_limits.connectMs);
+    m_io.startTimer(Timer::SignIn, 0, m_limits.signInMs);
+    m_io.connectTo(NotificationLink, host, port);
 }
 
 void SessionCore::dropNotification(bool gracefully) {
     m_notificationWanted = false;
     m_notificationUp = false;
-    m_io.stopTimer(Timer::Connect);
-    m_io.stopTimer(Timer::SignIn);
+    m_io.stopTimer(Timer::Connect, 0);
+    m_io.stopTimer(Timer::SignIn, 0);
     m_notificationLines.clear();
     m_dispatcher.connectionLost();
     if (gracefully)
-        m_io.finish(Link::Notification);
+        m_io.finish(NotificationLink);
     else
-        m_io.abort(Link::Notification);
-    carryOut(m_probe.notificationLost());
+        m_io.abort(NotificationLink);
 }
 
-void SessionCore::dropChat() {
-    m_chatWanted = false;
-    m_chatLines.clear();
-    m_io.abort(Link::Chat);
+void SessionCore::fail(SessionProblem problem) {
+    dropNotification();
+    // Nothing more can be asked or answered for them; what they put on the allow list stays in
+    // the journal until the next sign-in takes it off.
+    endAllChecks(Outcome::Interrupted);
+    // A refused account would be refused again, and retries could lock it.
+    if (problem == SessionProblem::SignInRefused || problem == SessionProblem::BadAccount) {
+        setStatus(SessionState::GaveUp, problem);
+        return;
+    }
+    setStatus(SessionState::WaitingToRetry, problem);
+    m_io.startTimer(Timer::Retry, 0, retryDelay());
 }
 
-bool SessionCore::send(Link link, const QByteArray& line) {
+// 2 s, then doubling up to 5 min, each give or take a fifth, so that many programs dropped by
+// one server restart do not all come back at the same moment.
+int SessionCore::retryDelay() {
+    qint64 delay = m_limits.firstRetryMs;
+    for (int i = 0; i < m_retries && delay < m_limits.maxRetryMs; ++i)
+        delay *= 2;
+    delay = std::min<qint64>(delay, m_limits.maxRetryMs);
+    ++m_retries;
+    const double jittered = double(delay) * (0.8 + 0.4 * m_random.generateDouble());
+    return int(std::min(jittered, double(m_limits.maxRetryMs)));
+}
+
+void SessionCore::setStatus(SessionState state, SessionProblem problem) {
+    const SessionStatus status{state, problem, state == SessionState::Connecting && m_retries > 0};
+    if (status == m_status)
+        return;
+    m_status = status;
+    emitLater(status);
+}
+
+bool SessionCore::send(int link, const QByteArray& line) {
     if (m_io.write(link, line) <= MaxUnsentBytes)
         return true;
-    if (link == Link::Notification) {
-        dropNotification();
-    } else {
-        dropChat();
-        carryOut(m_probe.chatLost());
-    }
-    fail(SessionText::ConnectionLost);
+    if (link == NotificationLink)
+        fail(SessionProblem::ConnectionLost);
+    else
+        endCheck(link, Outcome::NoAnswer);
     return false;
 }
 
-void SessionCore::connected(Link link) {
-    if (link == Link::Notification) {
-        if (!m_notificationWanted)
-            return;
-        m_io.stopTimer(Timer::Connect);
-        m_notificationUp = true;
-        carryOut(m_dispatcher.connected());
-    } else if (m_chatWanted) {
-        carryOut(m_probe.chatConnected());
-    }
-}
+// ---- events from sockets and timers -----------------------------------------
 
-void SessionCore::arrived(Link link, const QByteArray& data) {
-    if (link == Link::Notification) {
-        if (!m_notificationWanted)
-            return;
-        m_notificationLines.append(data);
-        while (const std::optional<QByteArray> line = m_notificationLines.takeLine()) {
-            if (const auto body = payloadLength(splitFields(*line)))
-                m_notificationLines.skipPayload(*body);
-            if (!carryOut(m_dispatcher.line(*line)))
-                return;
+void SessionCore::connected(int link) {
+    if (link == NotificationLink) {
+        if (m_notificationWanted && !m_notificationUp) {
+            m_io.stopTimer(Timer::Connect, 0);
+            m_notificationUp = true;
+            carryOut(m_dispatcher.connected());
         }
+    } else if (const auto it = m_checks.find(link); it != m_checks.end() && it->second.exchange) {
+        it->second.chatOpen = true;
+        m_io.startTimer(Timer::Check, link, m_limits.checkMs);
+        send(link, it->second.exchange->signOn());
+    }
+    flush();
+}
+
+void SessionCore::arrived(int link, const QByteArray& data) {
+    if (link == NotificationLink) {
+        if (m_notificationWanted)
+            notificationLines(data);
     } else {
-        if (!m_chatWanted)
-            return;
-        m_chatLines.append(data);
-        while (const std::optional<QByteArray> line = m_chatLines.takeLine()) {
-            if (!carryOut(m_probe.chatLine(*line)) || !m_chatWanted)
+        chatLines(link, data);
+    }
+    flush();
+}
+
+void SessionCore::notificationLines(const QByteArray& data) {
+    m_notificationLines.append(data);
+    while (const std::optional<QByteArray> line = m_notificationLines.takeLine()) {
+        if (const auto body = payloadLength(splitFields(*line))) {
+            // A body that long is no message of the service: it would hide what follows.
+            if (*body > MaxPayloadLength) {
+                fail(SessionProblem::ConnectionLost);
                 return;
+            }
+            m_notificationLines.skipPayload(*body);
         }
+        if (!carryOut(m_dispatcher.line(*line)))
+            return;
     }
 }
 
-void SessionCore::lost(Link link) {
-    if (link == Link::Notification) {
-        if (!m_notificationWanted)
+void SessionCore::chatLines(int id, const QByteArray& data) {
+    auto it = m_checks.find(id);
+    if (it == m_checks.end() || !it->second.chatOpen)
+        return;
+    it->second.lines.append(data);
+    while (const std::optional<QByteArray> line = it->second.lines.takeLine()) {
+        carryOut(id, it->second.exchange->line(*line));
+        it = m_checks.find(id);
+        if (it == m_checks.end())
             return;
-        const bool wasUp = m_notificationUp;
-        dropNotification();
-        fail(wasUp ? SessionText::ConnectionLost : SessionText::CannotConnect);
+    }
+}
+
+void SessionCore::lost(int link) {
+    if (link == NotificationLink) {
+        if (m_notificationWanted)
+            fail(m_notificationUp ? SessionProblem::ConnectionLost : SessionProblem::CannotConnect);
     } else {
-        if (!m_chatWanted)
-            return;
-        dropChat();
-        carryOut(m_probe.chatLost());
+        endCheck(link, Outcome::NoAnswer);
     }
+    flush();
 }
 
-void SessionCore::timedOut(Timer timer) {
+void SessionCore::timedOut(Timer timer, int id) {
     switch (timer) {
     case Timer::Connect:
-        if (!m_notificationWanted || m_notificationUp)
-            return;
-        dropNotification();
-        fail(SessionText::CannotConnect);
-        return;
+        if (m_notificationWanted && !m_notificationUp)
+            fail(SessionProblem::CannotConnect);
+        break;
     case Timer::SignIn:
-        if (!m_notificationWanted || m_dispatcher.signedIn())
-            return;
-        fail(m_notificationUp ? SessionText::SignInStalled : SessionText::CannotConnect);
-        dropNotification();
-        return;
-    case Timer::Probe:
-        carryOut(m_probe.timedOut());
-        return;
+        if (m_notificationWanted && !m_dispatcher.signedIn())
+            fail(m_notificationUp ? SessionProblem::SignInStalled : SessionProblem::CannotConnect);
+        break;
+    case Timer::Retry:
+        if (m_status.state == SessionState::WaitingToRetry) {
+            m_dispatcher.start();
+            openNotification(m_host, m_port);
+            setStatus(SessionState::Connecting);
+        }
+        break;
+    case Timer::Check:
+        endCheck(id, Outcome::NoAnswer);
+        break;
     }
+    flush();
 }
 
-void SessionCore::startProbe(const QString& contact) {
-    m_io.stopTimer1();
-    m_io.showProbed(contact + QLatin1String(SessionText::StatusSuffix));
-    // The answer shown so far belongs to the contact checked before.
-    m_io.showStatus(QString());
-    if (!isWireField(contact.toUtf8())) {
-        fail(SessionText::BadContact);
-        return;
-    }
-    if (!m_notificationWanted || !m_notificationUp) {
-        fail(SessionText::NotConnected);
-        return;
-    }
-    // A request in the middle of the handshake would be answered with an
-    // error that reads like a refused password.
-    if (!m_dispatcher.signedIn()) {
-        fail(SessionText::NotSignedIn);
-        return;
-    }
-    m_probe.requested(contact);
-    m_io.startTimer(Timer::Probe);
-    send(Link::Notification, m_dispatcher.switchboardRequest());
-}
-
-void SessionCore::changeList(ListChange change, const QString& contact) {
-    const auto line = m_notificationUp && m_dispatcher.signedIn()
-                          ? m_dispatcher.allowListRequest(change, contact)
-                          : std::nullopt;
-    if (!line) {
-        carryOut(m_probe.listAnswer(change, contact, StatusProbe::NotAsked));
-        return;
-    }
-    send(Link::Notification, *line);
-}
+// ---- what the notification connection says ----------------------------------
 
 bool SessionCore::carryOut(const NotificationDispatcher::Actions& actions) {
-    using D = NotificationDispatcher;
     for (const D::Action& action : actions) {
-        if (const auto* send = std::get_if<D::Send>(&action)) {
-            if (!this->send(Link::Notification, send->line))
-                return false;
-        } else if (const auto* to = std::get_if<D::Reconnect>(&action)) {
+        if (const auto* to = std::get_if<D::Reconnect>(&action)) {
             openNotification(to->host, to->port);
             return false;
-        } else if (std::holds_alternative<D::SignedIn>(action)) {
-            m_io.stopTimer(Timer::SignIn);
-            m_io.stopTimer1();
-            m_io.showStatus(QString::fromLatin1(SessionText::SignedIn));
-        } else if (const auto* step = std::get_if<D::SwitchboardStep>(&action)) {
-            const StatusProbe::Actions offered =
-                m_probe.switchboardOffered(step->host, step->port, step->auth);
-            if (!offered.empty())
-                m_io.startTimer(Timer::Probe);
-            carryOut(offered);
-        } else if (const auto* answer = std::get_if<D::ListAnswer>(&action)) {
-            carryOut(m_probe.listAnswer(answer->change, answer->contact, answer->error));
-        } else if (const auto* failure = std::get_if<D::Failure>(&action)) {
-            switch (*failure) {
-            case D::Failure::SwitchboardRefused:
-                carryOut(m_probe.switchboardRefused());
-                break;
-            case D::Failure::BadAccount:
-            case D::Failure::SignInRefused:
-            case D::Failure::BadRedirect:
-            case D::Failure::TooManyRedirects:
-                // Leaving first keeps the service's hang-up that follows a
-                // refusal from being told as a lost connection.
-                dropNotification();
-                fail(*failure == D::Failure::BadAccount      ? SessionText::BadAccount
-                     : *failure == D::Failure::SignInRefused ? SessionText::SignInRefused
-                                                             : SessionText::CannotConnect);
-                return false;
-            }
         }
+        carryOut(action);
         if (!m_notificationWanted)
             return false;
     }
     return true;
 }
 
-bool SessionCore::carryOut(const StatusProbe::Actions& actions) {
-    using P = StatusProbe;
-    bool chatGoesOn = true;
-    for (const P::Action& action : actions) {
-        if (const auto* send = std::get_if<P::SendChat>(&action)) {
-            if (m_chatWanted && !this->send(Link::Chat, send->line))
-                chatGoesOn = false;
-        } else if (const auto* to = std::get_if<P::ConnectChat>(&action)) {
-            dropChat();
-            m_chatWanted = true;
-            m_io.connectTo(Link::Chat, to->host, to->port);
-        } else if (std::holds_alternative<P::CloseChat>(action)) {
-            // Not abort: the sign-off line has to leave first.
-            m_chatWanted = false;
-            m_chatLines.clear();
-            m_io.finish(Link::Chat);
-            chatGoesOn = false;
-        } else if (std::holds_alternative<P::DropChat>(action)) {
-            dropChat();
-            chatGoesOn = false;
-        } else if (const auto* list = std::get_if<P::ChangeList>(&action)) {
-            changeList(list->change, list->contact);
-        } else if (const auto* show = std::get_if<P::Show>(&action)) {
-            fail(show->text);
+void SessionCore::carryOut(const NotificationDispatcher::Action& action) {
+    if (const auto* send = std::get_if<D::Send>(&action)) {
+        this->send(NotificationLink, send->line);
+    } else if (std::holds_alternative<D::SignedIn>(action)) {
+        m_io.stopTimer(Timer::SignIn, 0);
+        // With nothing to take off the allow list, checks need not wait for the list sync.
+        m_journalClear = !m_journal || m_journal->entries(m_dispatcher.account()).isEmpty();
+        setStatus(SessionState::SignedIn);
+    } else if (const auto* known = std::get_if<D::AllowListKnown>(&action)) {
+        m_retries = 0;
+        replayJournal(known->contacts);
+        std::vector<int> waiting;
+        for (const auto& [id, check] : m_checks)
+            if (!check.requested)
+                waiting.push_back(id);
+        for (int id : waiting)
+            if (m_checks.count(id) && m_notificationUp)
+                requestSwitchboard(id);
+    } else if (const auto* offer = std::get_if<D::SwitchboardOffered>(&action)) {
+        offered(*offer);
+    } else if (const auto* refusal = std::get_if<D::SwitchboardRefused>(&action)) {
+        endCheck(refusal->check, Outcome::Refused);
+    } else if (const auto* answer = std::get_if<D::ListAnswer>(&action)) {
+        listAnswer(*answer);
+    } else if (const auto* failure = std::get_if<D::Failure>(&action)) {
+        fail(*failure == D::Failure::BadAccount      ? SessionProblem::BadAccount
+             : *failure == D::Failure::SignInRefused ? SessionProblem::SignInRefused
+                                                     : SessionProblem::CannotConnect);
+    }
+}
+
+// ---- checks -------------------------------------------------------------------
+
+void SessionCore::check(int id, const QString& contact) {
+    if (m_checks.count(id))
+        endCheck(id, Outcome::Cancelled);
+    // A control character or a space would shift the fields or start a command of its own.
+    if (!isWireField(contact.toUtf8())) {
+        emitLater(std::tuple(id, contact, Outcome::BadContact));
+    } else if (!m_notificationUp) {
+        emitLater(std::tuple(id, contact, Outcome::NotConnected));
+    } else if (!m_dispatcher.signedIn()) {
+        // A request in the middle of the handshake would be answered with an error that reads
+        // like a refused password.
+        emitLater(std::tuple(id, contact, Outcome::NotSignedIn));
+    } else {
+        m_checks[id].contact = contact;
+        m_io.startTimer(Timer::Check, id, m_limits.checkMs);
+        // Until the allow list is known, what the journal holds cannot be taken off safely.
+        if (m_dispatcher.ready() || m_journalClear)
+            requestSwitchboard(id);
+    }
+    flush();
+}
+
+void SessionCore::cancel(int id) {
+    endCheck(id, Outcome::Cancelled);
+    flush();
+}
+
+void SessionCore::requestSwitchboard(int id) {
+    m_checks[id].requested = true;
+    send(NotificationLink, m_dispatcher.switchboardRequest(id));
+}
+
+void SessionCore::offered(const NotificationDispatcher::SwitchboardOffered& offer) {
+    const auto it = m_checks.find(offer.check);
+    if (it == m_checks.end() || it->second.exchange)
+        return;
+    const auto signOn = CheckExchange::signOnLine(m_dispatcher.account(), offer.ticket);
+    if (!signOn) {
+        endCheck(offer.check, Outcome::Refused);
+        return;
+    }
+    it->second.exchange = std::make_unique<CheckExchange>(it->second.contact, *signOn);
+    m_io.startTimer(Timer::Check, offer.check, m_limits.checkMs);
+    m_io.connectTo(offer.check, offer.host, offer.port);
+}
+
+void SessionCore::carryOut(int id, const CheckExchange::Reply& reply) {
+    if (reply.send && !send(id, *reply.send))
+        return;
+    if (reply.addToAllowList)
+        addToAllowList(id);
+    if (reply.end)
+        endCheck(id, *reply.end);
+    else if (m_checks.count(id))
+        m_io.startTimer(Timer::Check, id, m_limits.checkMs);
+}
+
+void SessionCore::addToAllowList(int id) {
+    Check& check = m_checks[id];
+    // Written before the request leaves: whatever happens next, the next sign-in knows.
+    const auto recorded = m_journal ? m_journal->record(m_dispatcher.account(), check.contact)
+                                    : AllowListJournal::Recorded::Failed;
+    const auto line = recorded == AllowListJournal::Recorded::Failed
+                          ? std::nullopt
+                          : m_dispatcher.allowListRequest(ListChange::Add, check.contact, id);
+    if (!line) {
+        endCheck(id, Outcome::Refused);
+        return;
+    }
+    if (recorded == AllowListJournal::Recorded::New)
+        m_newEntries.insert(check.contact.toLower());
+    send(NotificationLink, *line);
+}
+
+void SessionCore::listAnswer(const NotificationDispatcher::ListAnswer& answer) {
+    const QString key = answer.contact.toLower();
+    if (answer.change == ListChange::Remove) {
+        if ((answer.error == 0 || answer.error == NotOnList) && !inUse(answer.contact) && m_journal)
+            m_journal->erase(m_dispatcher.account(), answer.contact);
+        return;
+    }
+    // Already on the list, and the entry is ours from just now: the user put the contact there,
+    // and it must stay there.
+    if (m_newEntries.remove(key) && answer.error == AlreadyOnList && m_journal && !m_dispatcher.addPending(key))
+        m_journal->erase(m_dispatcher.account(), answer.contact);
+    const auto it = m_checks.find(answer.check);
+    if (it != m_checks.end() && it->second.exchange &&
+        it->second.exchange->step() == CheckExchange::Step::AllowListing) {
+        it->second.onAllowList = answer.error == 0;
+        carryOut(answer.check, it->second.exchange->allowListAnswer(answer.error));
+    } else if (answer.error == 0 && !inUse(answer.contact)) {
+        // Its check ended before the answer came: nobody needs the contact there any more.
+        removeFromAllowList(answer.contact);
+    }
+}
+
+void SessionCore::replayJournal(const QHash<QString, QString>& allowList) {
+    if (!m_journal)
+        return;
+    const QString account = m_dispatcher.account();
+    for (const QString& entry : m_journal->entries(account)) {
+        if (inUse(entry))
+            continue;
+        const auto listed = allowList.find(entry.toLower());
+        if (listed == allowList.end())
+            m_journal->erase(account, entry);
+        else
+            removeFromAllowList(*listed);
+    }
+}
+
+void SessionCore::removeFromAllowList(const QString& contact) {
+    // Without a connection the journal keeps the entry for the next sign-in.
+    if (!m_notificationUp || !m_dispatcher.signedIn())
+        return;
+    if (const auto line = m_dispatcher.allowListRequest(ListChange::Remove, contact, 0))
+        send(NotificationLink, *line);
+}
+
+bool SessionCore::inUse(const QString& contact) const {
+    return m_dispatcher.addPending(contact) ||
+           std::any_of(m_checks.begin(), m_checks.end(), [&](const auto& entry) {
+               const Check& check = entry.second;
+               return check.contact.compare(contact, Qt::CaseInsensitive) == 0 &&
+                      (check.onAllowList ||
+                       (check.exchange && check.exchange->step() == CheckExchange::Step::AllowListing));
+           });
+}
+
+void SessionCore::endCheck(int id, Outcome outcome) {
+    const auto it = m_checks.find(id);
+    if (it == m_checks.end())
+        return;
+    const Check check = std::move(it->second);
+    m_checks.erase(it);
+    m_io.stopTimer(Timer::Check, id);
+    m_dispatcher.release(id);
+    if (check.exchange) {
+        // Not abort after an answer: the sign-off line has to leave first.
+        if (check.chatOpen && answered(outcome))
+            m_io.finish(id);
+        else
+            m_io.abort(id);
+    }
+    if (check.onAllowList && !inUse(check.contact))
+        removeFromAllowList(check.contact);
+    emitLater(std::tuple(id, check.contact, outcome));
+}
+
+void SessionCore::endAllChecks(Outcome outcome) {
+    std::vector<int> ids;
+    for (const auto& entry : m_checks)
+        ids.push_back(entry.first);
+    for (int id : ids)
+        endCheck(id, outcome);
+}
+
+// ---- telling what happened ------------------------------------------------------
+
+// Told once the work of an event is done, so that a listener calling back in finds everything
+// in order.
+void SessionCore::emitLater(Emitted event) {
+    m_emitted.push_back(std::move(event));
+}
+
+void SessionCore::flush() {
+    if (m_flushing)
+        return;
+    m_flushing = true;
+    while (!m_emitted.empty()) {
+        const Emitted event = std::move(m_emitted.front());
+        m_emitted.pop_front();
+        if (const auto* status = std::get_if<SessionStatus>(&event)) {
+            m_events.onSessionChanged(*status);
+        } else {
+            const auto& [id, contact, outcome] = std::get<1>(event);
+            m_events.onCheckEnded(id, contact, outcome);
         }
     }
-    if (!m_probe.waiting())
-        m_io.stopTimer(Timer::Probe);
-    return chatGoesOn;
+    m_flushing = false;
 }

@@ -19,4 +19,5 @@ inline constexpr char BadContact[] = "Bad contact";         // holds a space or 
 inline constexpr char NoSuchUser[] = "No such user";        // the service has no account by that address
 inline constexpr char CheckRefused[] = "Check refused";     // the service would not let us ask
 inline constexpr char NoAnswer[] = "No answer";             // nothing came back in time
+inline constexpr char Reconnecting[] = "Reconnecting...";   // signing in again after a loss
 } // namespace SessionText

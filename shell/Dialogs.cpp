@@ -36,6 +36,8 @@ Answer show(QWidget* parent, const QString& prompt, Buttons buttons, Icon icon, 
 
     QMessageBox box(parent);
     box.setWindowTitle(request.caption);
+    // Prompts carry names, addresses and servers' words: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(prompt);
     switch (icon) {
     case Icon::None: box.setIcon(QMessageBox::NoIcon); break;

@@ -4,7 +4,9 @@
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
 #include "messenger/Messenger.h"
+#include "session/CheckDatabase.h"
 #include "session/ServiceSession.h"
+#include "session/SessionText.h"
 #include "shell/AboutWindow.h"
 #include "shell/ClickableLabel.h"
 #include "shell/Dialogs.h"
@@ -126,6 +128,54 @@ QLineEdit* entryField(QWidget* parent, const char* name, const QRect& r, const Q
     return e;
 }
 
+QString sessionStatusText(const SessionStatus& status)
+{
+    switch (status.state) {
+    case SessionState::Stopped:
+        return {};
+    case SessionState::Connecting:
+        return status.again ? QString::fromLatin1(SessionText::Reconnecting) : QString();
+    case SessionState::SignedIn:
+        return QString::fromLatin1(SessionText::SignedIn);
+    case SessionState::WaitingToRetry:
+    case SessionState::GaveUp:
+        break;
+    }
+    switch (status.problem) {
+    case SessionProblem::None: return {};
+    case SessionProblem::CannotConnect: return QString::fromLatin1(SessionText::CannotConnect);
+    case SessionProblem::ConnectionLost: return QString::fromLatin1(SessionText::ConnectionLost);
+    case SessionProblem::SignInStalled: return QString::fromLatin1(SessionText::SignInStalled);
+    case SessionProblem::SignInRefused: return QString::fromLatin1(SessionText::SignInRefused);
+    case SessionProblem::BadAccount: return QString::fromLatin1(SessionText::BadAccount);
+    }
+    return {};
+}
+
+QString outcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Online: return QString::fromLatin1(SessionText::Online);
+    case Outcome::Offline: return QString::fromLatin1(SessionText::Offline);
+    case Outcome::NoSuchUser: return QString::fromLatin1(SessionText::NoSuchUser);
+    case Outcome::Refused: return QString::fromLatin1(SessionText::CheckRefused);
+    case Outcome::NoAnswer: return QString::fromLatin1(SessionText::NoAnswer);
+    case Outcome::BadContact: return QString::fromLatin1(SessionText::BadContact);
+    case Outcome::NotConnected: return QString::fromLatin1(SessionText::NotConnected);
+    case Outcome::NotSignedIn: return QString::fromLatin1(SessionText::NotSignedIn);
+    case Outcome::Interrupted: return QString::fromLatin1(SessionText::ConnectionLost);
+    case Outcome::Cancelled: break;
+    }
+    return {};
+}
+
+QString databaseNotice(const CheckDatabase& database)
+{
+    return QStringLiteral("Velmora could not use its own database, so in this run it cannot check contacts "
+                          "that are on none of your second account's lists.\n\n%1\n%2")
+        .arg(database.path(), database.problem());
+}
+
 } // namespace
 
 std::function<bool()> MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
@@ -162,19 +212,17 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout))
     buildTimers();
     // The layout is drawn for one size; a larger window only shows empty area around it.
     QMainWindow::layout()->setSizeConstraint(QLayout::SetFixedSize);
-    Session = new ServiceSession(
-        ServiceSession::Host{[this] { return handOverAccount->text(); },
-                             [this] { return handOverPassword->text(); }, [this] { return selectedContact(); }},
-        this);
-    connect(Session, &ServiceSession::label1Changed, this, [this](const QString& t) { setStatusText(Label1, t); });
-    connect(Session, &ServiceSession::label2Changed, this, [this](const QString& t) { setStatusText(Label2, t); });
-    connect(Session, &ServiceSession::timer1StopRequested, this, [this] {
-        statusFollowsClient = false;
-        Timer1->stop();
-    });
+    database = std::make_unique<CheckDatabase>(checkDatabasePath(contactFilePath()));
+    Session = new ServiceSession(database->usable() ? database.get() : nullptr, this);
+    connect(Session, &ServiceSession::statusChanged, this, &MainWindow::showSessionStatus);
+    connect(Session, &ServiceSession::checkEnded, this, &MainWindow::showCheckOutcome);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The session speaks to the database until it goes.
+    delete Session;
+}
 
 void MainWindow::buildControls()
 {
@@ -193,6 +241,9 @@ void MainWindow::buildControls()
         Label2->setFont(Look::tahoma());
     Label1 = label(client, "Label1", table.Label1, QLatin1String(table.label1Caption));
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // They show a contact's address and what a server said: text, never markup.
+    Label1->setTextFormat(Qt::PlainText);
+    Label2->setTextFormat(Qt::PlainText);
     Label1->setFont(table.label1Verdana ? Look::verdana() : Look::tahoma());
     if (table.Label6)
         Label6 = label(client, "Label6", *table.Label6, QString());
@@ -400,19 +451,40 @@ void MainWindow::Form_Load()
     MessengerClient->setStatusListener(this, [this] {
         if (statusFollowsClient && !Timer1->isActive())
             Timer1->start();
+        startSessionOnceClientIsOnline();
     });
-    if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE)
-        Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
-    else
+    if (!MessengerClient->present()) {
+        // Checks need no client: only the actions that hand a contact over do.
+        pendingNotices << QStringLiteral("No messenger client is running (Pidgin or Finch). Status checks work "
+                                         "without one; conversations, voice calls, e-mail and profiles need one "
+                                         "running.");
         Session->start();
+    } else if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE) {
+        Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
+        waitingForClient = true;
+    } else {
+        Session->start();
+    }
+    if (!database->usable())
+        pendingNotices << databaseNotice(*database);
 
     LoadContactFile();
+}
+
+// A client that was offline at load and signs in later gets its session then.
+void MainWindow::startSessionOnceClientIsOnline()
+{
+    if (waitingForClient && messenger().MyStatus() != Messenger::MISTATUS_OFFLINE) {
+        waitingForClient = false;
+        Session->start();
+    }
 }
 
 void MainWindow::setHandOver(const QString& account, const QString& password)
 {
     handOverAccount->setText(account);
     handOverPassword->setText(password);
+    Session->setCredentials(account, password);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -463,7 +535,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    Session->closeConnection();
+    Session->stop();
     for (QTimer* t : findChildren<QTimer*>())
         t->stop();
     cSysTray2->hide();
@@ -823,6 +895,8 @@ void MainWindow::Timer1_Timer()
     // until that, every tick would find the same.
     if (messenger().reportsStatusChanges())
         Timer1->stop();
+    else
+        startSessionOnceClientIsOnline();
 }
 
 // A screen reader reads the two labels as one line: whose status, then what it is.
@@ -857,7 +931,38 @@ void MainWindow::startProbe()
     QString contact;
     if (!requireSelection(&contact))
         return;
-    Session->startProbe(contact);
+    stopFollowingClient();
+    setStatusText(Label2, contact + QLatin1String(SessionText::StatusSuffix));
+    // The answer shown so far belongs to the contact checked before.
+    setStatusText(Label1, QString());
+    // A new check ends the one under way: no answer of an older check reaches the status line.
+    if (const int older = std::exchange(currentCheck, Session->newCheckId()))
+        Session->cancel(older);
+    Session->check(currentCheck, contact);
+}
+
+void MainWindow::stopFollowingClient()
+{
+    statusFollowsClient = false;
+    Timer1->stop();
+}
+
+void MainWindow::showSessionStatus(const SessionStatus& status)
+{
+    const QString text = sessionStatusText(status);
+    if (text.isNull())
+        return;
+    // Timer1 would paint the client's status over the news.
+    stopFollowingClient();
+    setStatusText(Label1, text);
+}
+
+void MainWindow::showCheckOutcome(int id, const QString&, Outcome outcome)
+{
+    if (id != currentCheck || outcome == Outcome::Cancelled)
+        return;
+    currentCheck = 0;
+    setStatusText(Label1, outcomeText(outcome));
 }
 
 void MainWindow::mnuStats_Click() { startProbe(); }

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ClickableLabel;
@@ -20,7 +21,10 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
+class CheckDatabase;
 class ServiceSession;
+struct SessionStatus;
+enum class Outcome;
 
 // The main window, frmMain or frmMain2: one class, the layout chosen by table.
 class MainWindow : public QMainWindow {
@@ -88,6 +92,10 @@ private:
     void progressTick(QTimer* timer, bool endsProgram);
     void saveWithProgress(QTimer* run);
     void startProbe();
+    void stopFollowingClient();
+    void showSessionStatus(const SessionStatus& status);
+    void showCheckOutcome(int id, const QString& contact, Outcome outcome);
+    void startSessionOnceClientIsOnline();
     void reportClientFailure(const ClientResult& result);
     Messenger& messenger();
     void statusTestedAction(ClientResult (Messenger::*call)(const QString&));
@@ -102,7 +110,10 @@ private:
 
     // Window state
     Messenger* MessengerClient = nullptr;
+    std::unique_ptr<CheckDatabase> database;
     ServiceSession* Session = nullptr;
+    int currentCheck = 0; // the check whose answer the status line waits for
+    bool waitingForClient = false; // the session starts once the offline client signs in
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
     qint32 EntryCount = 0;
     qint32 shownEntryCount = -1; // what Label6 says, so Timer3 knows when it has news

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTextDocument>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -963,6 +965,36 @@ private slots:
         w->mnuStats_Click();
         QCOMPARE(child<QLabel>(w, "Label2")->text(), QString("ann@x's Status: "));
         QVERIFY(!child<QTimer>(w, "Timer1")->isActive());
+    }
+
+    // Names, addresses and servers' words are shown as they are: markup in them neither
+    // disappears nor loads a picture.
+    void textFromOutsideIsShownAsText()
+    {
+        ShellHarness h;
+        const QString name = "<img src=/etc/x.png><b>Ann</b>", email = "<b>ann</b>@x";
+        h.writeContactFile(encodeRecord(name, email));
+        MainWindow* w = open(h, Layout::Full);
+        auto* model = child<QAbstractItemView>(w, "lvName")->model();
+        QTextDocument tip;
+        tip.setHtml(model->index(0, 0).data(Qt::ToolTipRole).toString());
+        QCOMPARE(tip.toPlainText(), name);
+
+        select(w, 0);
+        w->mnuStats_Click();
+        for (const char* label : {"Label1", "Label2"})
+            QCOMPARE(child<QLabel>(w, label)->textFormat(), Qt::PlainText);
+
+        Dialogs::setResponder({}); // a real box
+        Qt::TextFormat shown = Qt::AutoText;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->textFormat();
+                box->accept();
+            }
+        });
+        Dialogs::show(w, email);
+        QCOMPARE(shown, Qt::PlainText);
     }
 
     void doubleClickRefusesOnlyTheExactOwnAddress()

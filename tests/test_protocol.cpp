@@ -2,7 +2,7 @@
 #include "session/NotificationDispatcher.h"
 #include "session/Protocol.h"
 #include "session/ServiceSession.h"
-#include "session/StatusProbe.h"
+#include "session/CheckExchange.h"
 
 #include <QtTest>
 #include <limits>
@@ -34,61 +34,65 @@ QStringList describe(const NotificationDispatcher::Actions& actions) {
             out << QStringLiteral("reconnect %1:%2").arg(to->host).arg(to->port);
         } else if (std::holds_alternative<D::SignedIn>(action)) {
             out << "signed in";
-        } else if (const auto* sb = std::get_if<D::SwitchboardStep>(&action)) {
-            out << QStringLiteral("switchboard %1:%2 %3")
+        } else if (const auto* known = std::get_if<D::AllowListKnown>(&action)) {
+            QStringList contacts = known->contacts.values();
+            contacts.sort();
+            out << "allow list: " + contacts.join(' ');
+        } else if (const auto* sb = std::get_if<D::SwitchboardOffered>(&action)) {
+            out << QStringLiteral("switchboard for %1 at %2:%3 %4")
+                       .arg(sb->check)
                        .arg(sb->host)
                        .arg(sb->port)
-                       .arg(QString::fromUtf8(sb->auth));
+                       .arg(QString::fromUtf8(sb->ticket));
+        } else if (const auto* refusal = std::get_if<D::SwitchboardRefused>(&action)) {
+            out << QStringLiteral("switchboard refused for %1").arg(refusal->check);
         } else if (const auto* list = std::get_if<D::ListAnswer>(&action)) {
-            out << describe(list->change, list->contact) +
+            out << describe(list->change, list->contact) + QStringLiteral(" for %1").arg(list->check) +
                        (list->error ? " refused " + QString::number(list->error) : QStringLiteral(" done"));
         } else if (const auto* failure = std::get_if<D::Failure>(&action)) {
-            static const char* names[] = {"bad account", "sign-in refused", "switchboard refused",
-                                          "bad redirect", "too many redirects"};
+            static const char* names[] = {"bad account", "sign-in refused", "bad redirect", "too many redirects"};
             out << names[static_cast<int>(*failure)];
         }
     }
     return out;
 }
 
-QStringList describe(const StatusProbe::Actions& actions) {
-    using P = StatusProbe;
+QStringList describe(const CheckExchange::Reply& reply) {
+    static const char* outcomes[] = {"online",        "offline",       "no such user", "refused",
+                                     "no answer",     "bad contact",   "not connected", "not signed in",
+                                     "interrupted",   "cancelled"};
     QStringList out;
-    for (const P::Action& action : actions) {
-        if (const auto* send = std::get_if<P::SendChat>(&action))
-            out << "send " + shown(send->line);
-        else if (const auto* to = std::get_if<P::ConnectChat>(&action))
-            out << QStringLiteral("connect %1:%2").arg(to->host).arg(to->port);
-        else if (std::holds_alternative<P::CloseChat>(action))
-            out << "close";
-        else if (std::holds_alternative<P::DropChat>(action))
-            out << "drop";
-        else if (const auto* list = std::get_if<P::ChangeList>(&action))
-            out << describe(list->change, list->contact);
-        else if (const auto* show = std::get_if<P::Show>(&action))
-            out << QString::fromLatin1(show->text);
-    }
+    if (reply.send)
+        out << "send " + shown(*reply.send);
+    if (reply.addToAllowList)
+        out << "add to the allow list";
+    if (reply.end)
+        out << QString::fromLatin1(outcomes[static_cast<int>(*reply.end)]);
     return out;
 }
 
-// A dispatcher brought to a point of the sign-in by the service's own lines.
-// Lines in angle brackets are our requests: "<XFR SB>", "<ADD bob>", "<REM bob>".
+// A dispatcher brought to a point of the sign-in by the service's own lines: "greeting" after
+// the connect, "authenticating" after USR 3 MD5 I, "online" once the allow list is known (TrID 5).
+// Lines in angle brackets are our requests: "<XFR SB 7>" for check 7, "<ADD bob>", "<REM bob>".
 void drive(NotificationDispatcher& dispatcher, const QString& phase, const Lines& more = {}) {
     dispatcher.start();
     dispatcher.connected();
     const Lines toAuthenticating{"VER 1 MSNP5", "INF 2 MD5"};
-    const Lines toOnline = toAuthenticating + Lines{"USR 3 OK me@example.com Me"};
+    const Lines toOnline =
+        toAuthenticating + Lines{"USR 3 OK me@example.com Me", "CHG 4 NLN 0", "SYN 5 1", "LST 5 AL 1 0 0"};
     for (const QByteArray& line : phase == "greeting"         ? Lines{}
                                   : phase == "authenticating" ? toAuthenticating
                                                               : toOnline)
         dispatcher.line(line);
     for (const QByteArray& line : more) {
-        if (line == "<XFR SB>")
-            dispatcher.switchboardRequest();
+        if (line.startsWith("<XFR SB "))
+            dispatcher.switchboardRequest(line.mid(8).chopped(1).toInt());
         else if (line.startsWith("<ADD ") || line.startsWith("<REM "))
             QVERIFY(
                 dispatcher.allowListRequest(line.startsWith("<ADD") ? ListChange::Add : ListChange::Remove,
-                                            QString::fromUtf8(line.mid(5).chopped(1))));
+                                            QString::fromUtf8(line.mid(5).chopped(1)), 1));
+        else if (line.startsWith("<release "))
+            dispatcher.release(line.mid(9).chopped(1).toInt());
         else
             dispatcher.line(line);
     }
@@ -177,6 +181,12 @@ private slots:
         QTest::newRow("space shifts fields")
             << Fields{"USR", "1", "me @x", "auth"} << std::optional<QByteArray>();
         QTest::newRow("empty field") << Fields{"USR", "1", "", "auth"} << std::optional<QByteArray>();
+        // A server may cut at a TAB or stop at a NUL: no control character goes out.
+        for (const char* control : {"bob\t@x", "bob\x01", "bob\x1f", "bob\x7f"})
+            QTest::newRow(tag(control)) << Fields{"CAL", "2", control} << std::optional<QByteArray>();
+        QTest::newRow("NUL") << Fields{"CAL", "2", QByteArray("bob\0x", 5)} << std::optional<QByteArray>();
+        QTest::newRow("UTF-8 passes") << Fields{"CAL", "2", "j\xc3\xb6@x"}
+                                      << std::optional<QByteArray>("CAL 2 j\xc3\xb6@x\r\n");
     }
     void outgoingLinesRefuseFieldsThatWouldBreakThem() {
         QFETCH(Fields, fields);
@@ -296,41 +306,48 @@ private slots:
                              << QStringList{"send USR 3 MD5 I " + me} << 3;
         QTest::newRow("XFR NS") << me << "authenticating" << 3 << QByteArray("XFR 3 NS 127.0.0.1:1864 0")
                                 << QStringList{"reconnect 127.0.0.1:1864"} << 0;
-        QTest::newRow("challenge") << me << "authenticating" << 2
-                                   << QByteArray("USR 2 MD5 S 1013928519.693957190")
-                                   << QStringList{"send USR 2 MD5 S 7f919fab309532df353c901430df36fa"} << 2;
+        QTest::newRow("challenge") << me << "authenticating" << 3
+                                   << QByteArray("USR 3 MD5 S 1013928519.693957190")
+                                   << QStringList{"send USR 3 MD5 S 7f919fab309532df353c901430df36fa"} << 3;
         // Hashed as the bytes that came, not as their U+FFFD replacements.
         QTest::newRow("challenge that is not UTF-8")
-            << me << "authenticating" << 2 << QByteArray("USR 2 MD5 S \xff\xfe\x80z")
-            << QStringList{"send USR 2 MD5 S 67cbbe20fe1c33a07a08115c456e6c0f"} << 2;
-        QTest::newRow("OK") << me << "authenticating" << 2 << QByteArray("USR 2 OK me@example.com Me")
-                            << QStringList{"signed in", "send CHG 3 NLN"} << 3;
-        QTest::newRow("OK for another number is a challenge")
-            << me << "authenticating" << 2 << QByteArray("USR 5 OK me@example.com Me")
-            << QStringList{"send USR 2 MD5 S a7a55ecd479ec8d52e1b42106f6f2162"} << 2;
+            << me << "authenticating" << 3 << QByteArray("USR 3 MD5 S \xff\xfe\x80z")
+            << QStringList{"send USR 3 MD5 S 67cbbe20fe1c33a07a08115c456e6c0f"} << 3;
+        QTest::newRow("OK") << me << "authenticating" << 3 << QByteArray("USR 3 OK me@example.com Me")
+                            << QStringList{"signed in", "send CHG 4 NLN"} << 4;
+        // Read by field and number: neither is ours, so neither is hashed or taken.
+        QTest::newRow("OK for another number") << me << "authenticating" << 3
+                                               << QByteArray("USR 5 OK me@example.com Me") << QStringList{} << 3;
+        QTest::newRow("OK as a later field")
+            << me << "authenticating" << 3 << QByteArray("USR 3 MD5 S x USR 3 OK")
+            << QStringList{"send USR 3 MD5 S 12735683dee9c7d59a54d30251bb29d0"} << 3;
         QTest::newRow("CHG with extra fields")
-            << me << "online" << 3 << QByteArray("CHG 3 NLN 0") << QStringList{"send SYN 4 0"} << 4;
+            << me << "online" << 5 << QByteArray("CHG 5 NLN 0") << QStringList{"send SYN 6 0"} << 6;
         QTest::newRow("non-ASCII account as UTF-8")
             << QString::fromUtf8("j\xc3\xb6@example.com") << "greeting" << 2 << QByteArray("INF 2 MD5")
             << QStringList{QString::fromUtf8("send USR 3 MD5 I j\xc3\xb6@example.com")} << 3;
 
         // Lines the table does not name, and error replies nobody waits for.
         for (const char* ignored :
-             {"500 4", "LST 4 FL 1 1 1 bob@example.com Bob 0", "GTC 4 1 A", "BLP 4 1 AL",
+             {"500 5", "LST 5 FL 1 1 1 bob@example.com Bob 0", "GTC 5 1 A", "BLP 5 1 AL",
               "ILN 3 NLN bob@example.com Bob", "NLN NLN bob@example.com Bob", "FLN bob@example.com",
-              "SYN 4 1", "XFR 4 RL 127.0.0.1:1", "", "MSG Hotmail Hotmail 9", "ver 1 MSNP5",
-              "ADD 0 RL 5 bob@example.com Bob", "ADD 4 AL 5 bob@example.com bob@example.com",
-              "REM 4 AL 6 bob@example.com"})
-            QTest::newRow(tag(ignored)) << me << "online" << 4 << QByteArray(ignored) << QStringList{} << 4;
-        // The sign-in's lines once it is over, and a switchboard nobody asked for.
-        for (const char* stray : {"USR 5 MD5 S zzz", "USR 4 OK me@example.com Me", "VER 4 MSNP5", "INF 4 MD5",
-                                  "XFR 0 SB 127.0.0.1:1865 CKI ticket"})
-            QTest::newRow(tag(stray)) << me << "online" << 4 << QByteArray(stray) << QStringList{} << 4;
+              "SYN 5 1", "XFR 5 RL 127.0.0.1:1", "", "MSG Hotmail Hotmail 9", "ver 1 MSNP5",
+              "ADD 0 RL 5 bob@example.com Bob", "ADD 5 AL 5 bob@example.com bob@example.com",
+              "REM 5 AL 6 bob@example.com"})
+            QTest::newRow(tag(ignored)) << me << "online" << 5 << QByteArray(ignored) << QStringList{} << 5;
+        // The sign-in's lines once it is over, a switchboard nobody asked for, and a redirect
+        // that no sign-in of ours asked for, which would throw a working session away.
+        for (const char* stray : {"USR 5 MD5 S zzz", "USR 3 OK me@example.com Me", "VER 5 MSNP5", "INF 5 MD5",
+                                  "XFR 0 SB 127.0.0.1:1865 CKI ticket", "XFR 3 NS 127.0.0.1:1864 0",
+                                  "XFR 6 NS 127.0.0.1:1864 0"})
+            QTest::newRow(tag(stray)) << me << "online" << 5 << QByteArray(stray) << QStringList{} << 5;
         QTest::newRow("CHG before the sign-in")
             << me << "authenticating" << 3 << QByteArray("CHG 3 NLN") << QStringList{} << 3;
+        QTest::newRow("redirect for another number")
+            << me << "authenticating" << 3 << QByteArray("XFR 2 NS 127.0.0.1:1864 0") << QStringList{} << 3;
 
         // Replies lacking what the table reads.
-        for (const char* malformed : {"XFR", "XFR 3", "USR 2 MD5 S", "USR 2 MD5 S ", "USR"})
+        for (const char* malformed : {"XFR", "XFR 3", "USR 3 MD5 S", "USR 3 MD5 S ", "USR", "USR 3"})
             QTest::newRow(tag(malformed))
                 << me << "authenticating" << 3 << QByteArray(malformed) << QStringList{} << 3;
         for (const char* nowhere : {"XFR 3 NS", "XFR 3 NS 127.0.0.1", "XFR 3 NS 127.0.0.1:0",
@@ -338,15 +355,11 @@ private slots:
             QTest::newRow(tag(nowhere))
                 << me << "authenticating" << 3 << QByteArray(nowhere) << QStringList{"bad redirect"} << 3;
 
-        QTest::newRow("account with a space")
-            << "me @example.com"
-            << "greeting" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
-        QTest::newRow("account with CR LF")
-            << "me@example.com\r\nOUT"
-            << "greeting" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
-        QTest::newRow("empty account")
-            << ""
-            << "greeting" << 2 << QByteArray("INF 2 MD5") << QStringList{"bad account"} << 2;
+        for (const char* bad : {"me @example.com", "me@example.com\r\nOUT", "", "me@example.com\t",
+                                "me\x7f@example.com"})
+            QTest::newRow(qPrintable("account " + QString::fromLatin1(tag(bad))))
+                << QString::fromLatin1(bad) << "greeting" << 2 << QByteArray("INF 2 MD5")
+                << QStringList{"bad account"} << 2;
 
         QTest::newRow("VER at the limit wraps")
             << me << "greeting" << max << QByteArray("VER 0") << QStringList{"send INF 0"} << 0;
@@ -354,10 +367,6 @@ private slots:
                                                 << QStringList{"send USR 0 MD5 I " + me} << 0;
         QTest::newRow("CHG at the limit wraps")
             << me << "online" << max << QByteArray("CHG 1 NLN") << QStringList{"send SYN 0 0"} << 0;
-        QTest::newRow("OK at the limit wraps")
-            << me << "authenticating" << max
-            << QByteArray("USR " + QByteArray::number(max) + " OK me@example.com Me")
-            << QStringList{"signed in", "send CHG 0 NLN"} << 0;
     }
     void notificationTable() {
         QFETCH(QString, account);
@@ -366,7 +375,8 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(QStringList, actions);
         QFETCH(int, trIdAfter);
-        NotificationDispatcher dispatcher([&] { return account; }, [] { return QStringLiteral("password"); });
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials(account, QStringLiteral("password"));
         drive(dispatcher, phase);
         dispatcher.setTrID(trIdBefore);
         QCOMPARE(describe(dispatcher.line(line)), actions);
@@ -374,24 +384,72 @@ private slots:
     }
 
     void connectedSendsVersionWithCurrentNumber() {
-        NotificationDispatcher dispatcher([] { return QString(); }, [] { return QString(); });
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials("me@example.com", "password");
         dispatcher.start();
         QCOMPARE(describe(dispatcher.connected()), QStringList{"send VER 1 MSNP5 MSNP4 CVRO"});
+        dispatcher.line("VER 1 MSNP5");
+        dispatcher.line("INF 2 MD5");
         QCOMPARE(describe(dispatcher.line("XFR 3 NS 127.0.0.1:1864 0")),
                  QStringList{"reconnect 127.0.0.1:1864"});
         QCOMPARE(describe(dispatcher.connected()), QStringList{"send VER 0 MSNP5 MSNP4 CVRO"});
     }
 
-    void redirectsAreLimited() {
-        NotificationDispatcher dispatcher([] { return QString(); }, [] { return QString(); });
+    // Set before the hand-over, the sign-in waits after the greeting for the account.
+    void signInWaitsForTheAccount() {
+        NotificationDispatcher dispatcher;
         dispatcher.start();
-        for (int i = 0; i < NotificationDispatcher::MaxRedirects; ++i) {
-            dispatcher.connected();
-            QCOMPARE(describe(dispatcher.line("XFR 3 NS 127.0.0.1:1864 0")),
-                     QStringList{"reconnect 127.0.0.1:1864"});
-        }
         dispatcher.connected();
-        QCOMPARE(describe(dispatcher.line("XFR 3 NS 127.0.0.1:1864 0")), QStringList{"too many redirects"});
+        dispatcher.line("VER 1 MSNP5");
+        QCOMPARE(describe(dispatcher.line("INF 2 MD5")), QStringList{});
+        QCOMPARE(describe(dispatcher.setCredentials("me@example.com", "password")),
+                 QStringList{"send USR 3 MD5 I me@example.com"});
+    }
+
+    void redirectsAreLimited() {
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials("me@example.com", "password");
+        dispatcher.start();
+        for (int i = 0; i <= NotificationDispatcher::MaxRedirects; ++i) {
+            dispatcher.connected();
+            dispatcher.line("VER 0 MSNP5");
+            const QByteArray usr = describe(dispatcher.line("INF 1 MD5")).value(0).toLatin1();
+            const QByteArray redirect = "XFR " + usr.split(' ').value(2) + " NS 127.0.0.1:1864 0";
+            QCOMPARE(describe(dispatcher.line(redirect)),
+                     QStringList{i < NotificationDispatcher::MaxRedirects ? "reconnect 127.0.0.1:1864"
+                                                                          : "too many redirects"});
+        }
+    }
+
+    void allowListFromTheSync_data() {
+        QTest::addColumn<Lines>("sync");
+        QTest::addColumn<QStringList>("actions");
+        // The numbers come in either order: Escargot writes the length first.
+        QTest::newRow("two entries, length first")
+            << Lines{"SYN 5 3", "LST 5 FL 3 0 0", "LST 5 AL 3 2 1 Bob@Example.com Bob",
+                     "LST 5 AL 3 2 2 carol@example.com Carol", "LST 5 BL 3 0 0"}
+            << QStringList{"allow list: Bob@Example.com carol@example.com"};
+        QTest::newRow("two entries, number first")
+            << Lines{"SYN 5 3", "LST 5 AL 3 1 2 bob@example.com Bob", "LST 5 AL 3 2 2 carol@example.com Carol"}
+            << QStringList{"allow list: bob@example.com carol@example.com"};
+        QTest::newRow("empty") << Lines{"SYN 5 3", "LST 5 FL 3 1 1 dave@example.com Dave", "LST 5 AL 3 0 0"}
+                               << QStringList{"allow list: "};
+        QTest::newRow("ended by the privacy setting")
+            << Lines{"SYN 5 3", "LST 5 AL 3 1 9 bob@example.com Bob", "GTC 5 3 A", "BLP 5 3 AL"}
+            << QStringList{"allow list: bob@example.com"};
+        QTest::newRow("another number's list") << Lines{"SYN 5 3", "LST 4 AL 3 0 0", "BLP 4 3 AL"} << QStringList{};
+    }
+    void allowListFromTheSync() {
+        QFETCH(Lines, sync);
+        QFETCH(QStringList, actions);
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials("me@example.com", "password");
+        drive(dispatcher, "authenticating", {"USR 3 OK me@example.com Me", "CHG 4 NLN 0"});
+        QStringList seen;
+        for (const QByteArray& line : sync)
+            seen += describe(dispatcher.line(line));
+        QCOMPARE(seen, actions);
+        QCOMPARE(dispatcher.ready(), !actions.isEmpty());
     }
 
     void repliesToOurRequests_data() {
@@ -406,187 +464,156 @@ private slots:
             << "authenticating" << Lines{} << QByteArray("911 3") << QStringList{"sign-in refused"};
         QTest::newRow("without number")
             << "authenticating" << Lines{} << QByteArray("911") << QStringList{"sign-in refused"};
+        QTest::newRow("empty number") << "authenticating" << Lines{} << QByteArray("500 ")
+                                      << QStringList{"sign-in refused"};
         QTest::newRow("other number") << "authenticating" << Lines{} << QByteArray("911 7") << QStringList{};
+        QTest::newRow("no number there") << "authenticating" << Lines{} << QByteArray("911 x") << QStringList{};
         QTest::newRow("before sign-in") << "greeting" << Lines{} << QByteArray("500 1") << QStringList{};
-        QTest::newRow("after sign-in") << "online" << Lines{} << QByteArray("911 4") << QStringList{};
-        QTest::newRow("stray challenge, then a refusal")
-            << "online" << Lines{"USR 4 MD5 S zzz"} << QByteArray("911 4") << QStringList{};
+        QTest::newRow("after sign-in") << "online" << Lines{} << QByteArray("911 3") << QStringList{};
         QTest::newRow("switchboard request")
-            << "online" << Lines{"<XFR SB>"} << QByteArray("913 4") << QStringList{"switchboard refused"};
+            << "online" << Lines{"<XFR SB 7>"} << QByteArray("913 6") << QStringList{"switchboard refused for 7"};
         QTest::newRow("switchboard request answered")
-            << "online" << Lines{"<XFR SB>"}
-            << QByteArray("XFR 4 SB 127.0.0.1:1865 CKI 17262740.1050826919.32308")
-            << QStringList{"switchboard 127.0.0.1:1865 17262740.1050826919.32308"};
+            << "online" << Lines{"<XFR SB 7>"} << QByteArray("XFR 6 SB 127.0.0.1:1865 CKI 17262740.1050826919.32308")
+            << QStringList{"switchboard for 7 at 127.0.0.1:1865 17262740.1050826919.32308"};
+        QTest::newRow("two requests answered out of order")
+            << "online" << Lines{"<XFR SB 7>", "<XFR SB 8>"} << QByteArray("XFR 7 SB 127.0.0.1:1865 CKI b")
+            << QStringList{"switchboard for 8 at 127.0.0.1:1865 b"};
         QTest::newRow("switchboard answered once")
-            << "online" << Lines{"<XFR SB>", "XFR 4 SB 127.0.0.1:1 CKI a"} << QByteArray("913 4")
-            << QStringList{};
+            << "online" << Lines{"<XFR SB 7>", "XFR 6 SB 127.0.0.1:1 CKI a"} << QByteArray("913 6") << QStringList{};
         QTest::newRow("switchboard answer without a ticket")
-            << "online" << Lines{"<XFR SB>"} << QByteArray("XFR 4 SB 127.0.0.1:1865 CKI")
-            << QStringList{"switchboard refused"};
-        QTest::newRow("allow-list add")
-            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("ADD 5 AL 12 " + bob + " " + bob)
-            << QStringList{"add bob@example.com done"};
-        QTest::newRow("allow-list add of no such account")
-            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("207 5")
-            << QStringList{"add bob@example.com refused 207"};
-        QTest::newRow("allow-list add answered for the forward list")
-            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("ADD 5 FL 12 " + bob + " " + bob)
+            << "online" << Lines{"<XFR SB 7>"} << QByteArray("XFR 6 SB 127.0.0.1:1865 CKI")
+            << QStringList{"switchboard refused for 7"};
+        QTest::newRow("switchboard of an ended check")
+            << "online" << Lines{"<XFR SB 7>", "<release 7>"} << QByteArray("XFR 6 SB 127.0.0.1:1865 CKI a")
             << QStringList{};
+        QTest::newRow("allow-list add")
+            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("ADD 6 AL 12 " + bob + " " + bob)
+            << QStringList{"add bob@example.com for 1 done"};
+        QTest::newRow("allow-list add of no such account")
+            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("207 6")
+            << QStringList{"add bob@example.com for 1 refused 207"};
+        QTest::newRow("allow-list add answered for the forward list")
+            << "online" << Lines{"<ADD bob@example.com>"} << QByteArray("ADD 6 FL 12 " + bob + " " + bob)
+            << QStringList{};
+        QTest::newRow("allow-list add of an ended check")
+            << "online" << Lines{"<ADD bob@example.com>", "<release 1>"} << QByteArray("ADD 6 AL 12 " + bob + " " + bob)
+            << QStringList{"add bob@example.com for 0 done"};
         QTest::newRow("allow-list removal")
             << "online" << Lines{"<ADD bob@example.com>", "<REM bob@example.com>"}
-            << QByteArray("REM 6 AL 13 " + bob) << QStringList{"remove bob@example.com done"};
-        // The request and the add it follows share a number: the service
-        // answers in order, so the error is the older request's.
-        QTest::newRow("switchboard request after an add")
-            << "online" << Lines{"<ADD bob@example.com>", "<XFR SB>"} << QByteArray("500 5")
-            << QStringList{"add bob@example.com refused 500"};
+            << QByteArray("REM 7 AL 13 " + bob) << QStringList{"remove bob@example.com for 1 done"};
+        // An error without a number answers the oldest request still wanted: not the switchboard
+        // request of a check that has ended.
+        QTest::newRow("numberless error after a check ended")
+            << "online" << Lines{"<XFR SB 7>", "<release 7>", "<ADD bob@example.com>"} << QByteArray("500 ")
+            << QStringList{"add bob@example.com for 1 refused 500"};
     }
     void repliesToOurRequests() {
         QFETCH(QString, phase);
         QFETCH(Lines, before);
         QFETCH(QByteArray, reply);
         QFETCH(QStringList, actions);
-        NotificationDispatcher dispatcher([] { return QStringLiteral("me@example.com"); },
-                                          [] { return QStringLiteral("password"); });
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials("me@example.com", "password");
         drive(dispatcher, phase, before);
         const qint32 trId = dispatcher.TrID();
         QCOMPARE(describe(dispatcher.line(reply)), actions);
         QCOMPARE(dispatcher.TrID(), trId);
     }
 
-    void allowListRequestsTakeNewNumbers() {
-        NotificationDispatcher dispatcher([] { return QStringLiteral("me@example.com"); },
-                                          [] { return QStringLiteral("password"); });
+    void everyRequestTakesANumberOfItsOwn() {
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials("me@example.com", "password");
         drive(dispatcher, "online");
-        QCOMPARE(dispatcher.switchboardRequest(), QByteArray("XFR 4 SB\r\n"));
-        QCOMPARE(dispatcher.allowListRequest(ListChange::Add, "bob@example.com"),
-                 QByteArray("ADD 5 AL bob@example.com bob@example.com\r\n"));
-        QCOMPARE(dispatcher.allowListRequest(ListChange::Remove, "bob@example.com"),
-                 QByteArray("REM 6 AL bob@example.com\r\n"));
-        QCOMPARE(dispatcher.allowListRequest(ListChange::Add, "bob\r\nOUT"), std::optional<QByteArray>());
-        QCOMPARE(dispatcher.TrID(), 6);
+        QCOMPARE(dispatcher.switchboardRequest(1), QByteArray("XFR 6 SB\r\n"));
+        QCOMPARE(dispatcher.allowListRequest(ListChange::Add, "bob@example.com", 1),
+                 QByteArray("ADD 7 AL bob@example.com bob@example.com\r\n"));
+        QCOMPARE(dispatcher.switchboardRequest(2), QByteArray("XFR 8 SB\r\n"));
+        QCOMPARE(dispatcher.allowListRequest(ListChange::Remove, "bob@example.com", 0),
+                 QByteArray("REM 9 AL bob@example.com\r\n"));
+        QCOMPARE(dispatcher.allowListRequest(ListChange::Add, "bob\r\nOUT", 3), std::optional<QByteArray>());
+        QCOMPARE(dispatcher.TrID(), 9);
     }
 
-    void probeTable_data() {
-        // The step the probe has reached, with bob@example.com asked for.
+    void checkTable_data() {
+        // The step the check of bob@example.com has reached.
         QTest::addColumn<QString>("step");
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<std::optional<QString>>("selected");
-        QTest::addColumn<QStringList>("actions");
-        const std::optional<QString> bob = QStringLiteral("bob@example.com");
-        QTest::newRow("USR calls the selected contact")
-            << "signing on" << QByteArray("USR 1 OK me@example.com Me")
-            << std::optional<QString>("carol@example.com") << QStringList{"send CAL 2 carol@example.com"};
-        QTest::newRow("any USR") << "signing on" << QByteArray("USR") << bob
-                                 << QStringList{"send CAL 2 bob@example.com"};
-        QTest::newRow("nothing selected calls the contact asked for")
-            << "signing on" << QByteArray("USR 1 OK") << std::optional<QString>()
-            << QStringList{"send CAL 2 bob@example.com"};
-        QTest::newRow("line break in contact")
-            << "signing on" << QByteArray("USR 1 OK") << std::optional<QString>("bob\r\nOUT")
-            << QStringList{"drop", "Bad contact"};
-        QTest::newRow("space in contact")
-            << "signing on" << QByteArray("USR 1 OK") << std::optional<QString>("bob x")
-            << QStringList{"drop", "Bad contact"};
+        QTest::addColumn<QStringList>("reply");
+        QTest::newRow("signed on") << "signing on" << QByteArray("USR 1 OK me@example.com Me")
+                                   << QStringList{"send CAL 2 bob@example.com"};
         // Nobody was asked about the contact.
-        QTest::newRow("error to the sign-in")
-            << "signing on" << QByteArray("911 1") << bob << QStringList{"drop", "Check refused"};
-        QTest::newRow("RINGING") << "calling" << QByteArray("CAL 2 RINGING 11752013") << bob
-                                 << QStringList{"Online", "send OUT", "close"};
-        QTest::newRow("other CAL") << "calling" << QByteArray("CAL 2 BUSY") << bob << QStringList{};
-        QTest::newRow("CAL without field 2") << "calling" << QByteArray("CAL 2") << bob << QStringList{};
-        QTest::newRow("listed but offline")
-            << "calling" << QByteArray("217 2") << bob << QStringList{"Offline"};
-        QTest::newRow("on none of our lists")
-            << "calling" << QByteArray("205 2") << bob << QStringList{"add bob@example.com"};
-        QTest::newRow("no such account")
-            << "calling" << QByteArray("207 2") << bob << QStringList{"No such user"};
-        QTest::newRow("anything else")
-            << "calling" << QByteArray("JOI bob@example.com Bob") << bob << QStringList{"Offline"};
-        QTest::newRow("empty line") << "calling" << QByteArray() << bob << QStringList{"Offline"};
-        QTest::newRow("chatter while listing")
-            << "listing" << QByteArray("JOI bob@example.com Bob") << bob << QStringList{};
+        for (const char* notOk : {"911 1", "USR", "USR 2 OK me@example.com Me", "OUT", "500 1"})
+            QTest::newRow(qPrintable(QStringLiteral("signing on, ") + tag(notOk)))
+                << "signing on" << QByteArray(notOk) << QStringList{"refused"};
+        QTest::newRow("RINGING") << "calling" << QByteArray("CAL 2 RINGING 11752013")
+                                 << QStringList{"send OUT", "online"};
+        QTest::newRow("listed but offline") << "calling" << QByteArray("217 2") << QStringList{"send OUT", "offline"};
+        QTest::newRow("on none of our lists") << "calling" << QByteArray("205 2")
+                                              << QStringList{"add to the allow list"};
+        QTest::newRow("no such account") << "calling" << QByteArray("207 2")
+                                         << QStringList{"send OUT", "no such user"};
+        // Only a real answer to our call is an answer: anything else knows nothing of the contact.
+        for (const char* other : {"CAL 2 BUSY 1", "CAL 2", "217 3", "217", "217 2 x", "500 2", "713 2", "280 2",
+                                  "911 2", "OUT", "USR 1 OK me@example.com Me", "MSG bob Bob 2",
+                                  "JOI bob@example.com Bob", "CAL 3 RINGING 1", ""})
+            QTest::newRow(qPrintable(QStringLiteral("calling, ") + tag(other)))
+                << "calling" << QByteArray(other) << QStringList{"refused"};
+        QTest::newRow("chatter while listing") << "listing" << QByteArray("JOI bob@example.com Bob")
+                                               << QStringList{"refused"};
         QTest::newRow("RINGING on the second call")
-            << "recalling" << QByteArray("CAL 3 RINGING 11752013") << bob
-            << QStringList{"Online", "send OUT", "close", "remove bob@example.com"};
-        QTest::newRow("offline on the second call")
-            << "recalling" << QByteArray("217 3") << bob << QStringList{"Offline", "remove bob@example.com"};
-        QTest::newRow("still on none of our lists") << "recalling" << QByteArray("205 3") << bob
-                                                    << QStringList{"Check refused", "remove bob@example.com"};
-        QTest::newRow("after the answer") << "answered" << QByteArray("217 2") << bob << QStringList{};
+            << "recalling" << QByteArray("CAL 3 RINGING 11752013") << QStringList{"send OUT", "online"};
+        QTest::newRow("offline on the second call") << "recalling" << QByteArray("217 3")
+                                                    << QStringList{"send OUT", "offline"};
+        QTest::newRow("still on none of our lists") << "recalling" << QByteArray("205 3") << QStringList{"refused"};
+        QTest::newRow("the first call's number") << "recalling" << QByteArray("CAL 2 RINGING 1")
+                                                 << QStringList{"refused"};
     }
-    void probeTable() {
+    void checkTable() {
         QFETCH(QString, step);
         QFETCH(QByteArray, line);
-        QFETCH(std::optional<QString>, selected);
-        QFETCH(QStringList, actions);
-        std::optional<QString> now = QStringLiteral("bob@example.com");
-        StatusProbe probe([] { return QStringLiteral("me@example.com"); }, [&] { return now; });
-        probe.requested("bob@example.com");
-        QCOMPARE(describe(probe.switchboardOffered("127.0.0.1", 1865, "ticket")),
-                 (QStringList{"drop", "connect 127.0.0.1:1865"}));
-        QCOMPARE(describe(probe.chatConnected()), QStringList{"send USR 1 me@example.com ticket"});
+        QFETCH(QStringList, reply);
+        CheckExchange check("bob@example.com", "USR 1 me@example.com ticket\r\n");
         if (step != "signing on")
-            QCOMPARE(describe(probe.chatLine("USR 1 OK me@example.com Me")),
-                     QStringList{"send CAL 2 bob@example.com"});
+            QCOMPARE(describe(check.line("USR 1 OK me@example.com Me")), QStringList{"send CAL 2 bob@example.com"});
         if (step == "listing" || step == "recalling")
-            QCOMPARE(describe(probe.chatLine("205 2")), QStringList{"add bob@example.com"});
+            QCOMPARE(describe(check.line("205 2")), QStringList{"add to the allow list"});
         if (step == "recalling")
-            QCOMPARE(describe(probe.listAnswer(ListChange::Add, "bob@example.com", 0)),
-                     QStringList{"send CAL 3 bob@example.com"});
-        if (step == "answered")
-            QCOMPARE(describe(probe.chatLine("217 2")), QStringList{"Offline"});
-        now = selected;
-        QCOMPARE(describe(probe.chatLine(line)), actions);
+            QCOMPARE(describe(check.allowListAnswer(0)), QStringList{"send CAL 3 bob@example.com"});
+        QCOMPARE(describe(check.line(line)), reply);
     }
 
-    void allowListAnswersToTheProbe_data() {
+    void allowListAnswersToTheCheck_data() {
         QTest::addColumn<int>("error");
-        QTest::addColumn<bool>("exchangeOver");
-        QTest::addColumn<QStringList>("actions");
-        QTest::newRow("added") << 0 << false << QStringList{"send CAL 3 bob@example.com"};
-        QTest::newRow("no such account") << 207 << false << QStringList{"No such user"};
-        QTest::newRow("refused") << 500 << false << QStringList{"Check refused"};
-        QTest::newRow("not asked") << StatusProbe::NotAsked << false << QStringList{"Check refused"};
-        // The contact must not stay on the list for a check that was given up.
-        QTest::newRow("added after the check gave up") << 0 << true << QStringList{"remove bob@example.com"};
-        QTest::newRow("refused after the check gave up") << 207 << true << QStringList{};
+        QTest::addColumn<QStringList>("reply");
+        QTest::newRow("added") << 0 << QStringList{"send CAL 3 bob@example.com"};
+        QTest::newRow("no such account") << 207 << QStringList{"no such user"};
+        QTest::newRow("refused") << 500 << QStringList{"refused"};
     }
-    void allowListAnswersToTheProbe() {
+    void allowListAnswersToTheCheck() {
         QFETCH(int, error);
-        QFETCH(bool, exchangeOver);
-        QFETCH(QStringList, actions);
-        StatusProbe probe([] { return QStringLiteral("me@example.com"); },
-                          [] { return std::optional<QString>("bob@example.com"); });
-        probe.requested("bob@example.com");
-        probe.switchboardOffered("127.0.0.1", 1865, "ticket");
-        probe.chatConnected();
-        probe.chatLine("USR 1 OK me@example.com Me");
-        QCOMPARE(describe(probe.chatLine("205 2")), QStringList{"add bob@example.com"});
-        if (exchangeOver)
-            QCOMPARE(describe(probe.timedOut()), (QStringList{"drop", "No answer"}));
-        QCOMPARE(describe(probe.listAnswer(ListChange::Add, "bob@example.com", error)), actions);
-        QCOMPARE(probe.waiting(), error == 0 && !exchangeOver); // the second call
+        QFETCH(QStringList, reply);
+        CheckExchange check("bob@example.com", "USR 1 me@example.com ticket\r\n");
+        check.line("USR 1 OK me@example.com Me");
+        QCOMPARE(describe(check.line("205 2")), QStringList{"add to the allow list"});
+        QCOMPARE(describe(check.allowListAnswer(error)), reply);
     }
 
-    void switchboardSignInLine_data() {
+    void switchboardSignOnLine_data() {
         QTest::addColumn<QString>("account");
-        QTest::addColumn<QByteArray>("auth");
+        QTest::addColumn<QByteArray>("ticket");
         QTest::addColumn<std::optional<QByteArray>>("line");
         QTest::newRow("ordinary") << "me@example.com" << QByteArray("17262740.1050826919.32308")
-                                  << std::optional<QByteArray>(
-                                         "USR 1 me@example.com 17262740.1050826919.32308\r\n");
-        QTest::newRow("account with LF")
-            << "me@example.com\nOUT" << QByteArray("a") << std::optional<QByteArray>();
-        QTest::newRow("account with space")
-            << "me @example.com" << QByteArray("a") << std::optional<QByteArray>();
-        QTest::newRow("no auth") << "me@example.com" << QByteArray() << std::optional<QByteArray>();
+                                  << std::optional<QByteArray>("USR 1 me@example.com 17262740.1050826919.32308\r\n");
+        QTest::newRow("account with LF") << "me@example.com\nOUT" << QByteArray("a") << std::optional<QByteArray>();
+        QTest::newRow("account with space") << "me @example.com" << QByteArray("a") << std::optional<QByteArray>();
+        QTest::newRow("ticket with a TAB") << "me@example.com" << QByteArray("a\tb") << std::optional<QByteArray>();
+        QTest::newRow("no ticket") << "me@example.com" << QByteArray() << std::optional<QByteArray>();
     }
-    void switchboardSignInLine() {
+    void switchboardSignOnLine() {
         QFETCH(QString, account);
-        QFETCH(QByteArray, auth);
+        QFETCH(QByteArray, ticket);
         QFETCH(std::optional<QByteArray>, line);
-        QCOMPARE(StatusProbe::signInLine(account, auth), line);
+        QCOMPARE(CheckExchange::signOnLine(account, ticket), line);
     }
 };
 

@@ -2,6 +2,7 @@
 // the real windows against a scripted service on 127.0.0.1.
 #include "contacts/ContactFile.h"
 #include "session/ServiceSession.h"
+#include "session/SessionText.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
 #include "tests/support/ScriptedMsnpServer.h"
@@ -46,6 +47,13 @@ void scriptService(ScriptedMsnpServer& service, ScriptedMsnpServer& switchboard,
 class WindowSessionTest : public QObject {
     Q_OBJECT
 
+    static void select(MainWindow* w, int row)
+    {
+        auto* list = w->findChild<QAbstractItemView*>("lvEmail");
+        list->selectionModel()->select(list->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+    }
+    static QString label(MainWindow* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
+
     static MainWindow* signIn(const QString& password)
     {
         SignInWindow::screenWidthTwips = [] { return 19200.0; };
@@ -89,7 +97,7 @@ private slots:
         QTest::keyClick(w, Qt::Key_F2);
         QCOMPARE(w->findChild<QLabel*>("Label2")->text(), QString("carol@x's Status: "));
         QTRY_COMPARE_WITH_TIMEOUT(label1->text(), answer, Patience);
-        QCOMPARE(service.lines().last(), QByteArray("XFR 5 SB"));
+        QCOMPARE(service.lines().last(), QByteArray("XFR 6 SB"));
         QCOMPARE(switchboard.linesOn(0).value(0), QByteArray("USR 1 a@b 17.25"));
         QCOMPARE(switchboard.linesOn(0).value(1), QByteArray("CAL 2 carol@x"));
         QVERIFY(!w->findChild<QTimer*>("Timer1")->isActive());
@@ -106,6 +114,106 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString(SessionText::SignInRefused), Patience);
         QTest::qWait(300); // Timer1 must not paint over it
         QCOMPARE(label1->text(), QString(SessionText::SignInRefused));
+    }
+
+    // The answer is for the contact named beside "My Status", whoever is selected meanwhile.
+    void theCheckCallsTheContactItWasStartedFor()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Bob", "bob@x") + encodeRecord("Carol", "carol@x"));
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, "CAL 2 RINGING 11752013\r\n");
+        switchboard.setChunkDelay(400);
+        switchboard.on("USR", [](const Lines&) { return Reply{"", "USR 1 OK a@b A\r\n"}; });
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("password");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        select(w, 0);
+        w->mnuStats_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(switchboard.lines().size(), 1, Patience);
+        select(w, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("Online"), Patience);
+        QCOMPARE(switchboard.lines().value(1), QByteArray("CAL 2 bob@x"));
+        QCOMPARE(label(w, "Label2"), QString("bob@x's Status: "));
+    }
+
+    // A new check ends the one before it: its answer never lands under the new contact's name.
+    void anOlderChecksAnswerNeverShows()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Bob", "bob@x") + encodeRecord("Carol", "carol@x"));
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        const QByteArray where = switchboard.address().toLatin1();
+        service.on("XFR", [where, count = std::make_shared<int>(0)](const Lines& f) {
+            return ++*count == 1 ? Reply{"XFR " + trid(f) + " SB " + where + " CKI 17.25\r\n"}
+                                 : Reply{"913 " + trid(f) + "\r\n"};
+        });
+        switchboard.setChunkDelay(600);
+        switchboard.on("CAL", [](const Lines&) { return Reply{"", "CAL 2 RINGING 11752013\r\n"}; });
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("password");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        select(w, 0);
+        w->mnuStats_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(switchboard.lines().contains("CAL 2 bob@x"), Patience);
+        select(w, 1);
+        w->mnuStats_Click();
+        QCOMPARE(label(w, "Label2"), QString("carol@x's Status: "));
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("Check refused"), Patience);
+        QTest::qWait(900); // when bob's ring would have come
+        QCOMPARE(label(w, "Label1"), QString("Check refused"));
+        QCOMPARE(service.lines().mid(6), (Lines{"XFR 6 SB", "XFR 7 SB"}));
+    }
+
+    // A client offline at load gets its session once it signs in; with no client at all the
+    // session starts at once, and the user hears once what needs a client.
+    void theSessionStartsWhenItCan_data()
+    {
+        QTest::addColumn<bool>("clientRunning");
+        QTest::newRow("client offline, then online") << true;
+        QTest::newRow("no client running") << false;
+    }
+    void theSessionStartsWhenItCan()
+    {
+        QFETCH(bool, clientRunning);
+        ShellHarness h;
+        h.messenger->running = clientRunning;
+        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("password");
+        if (clientRunning) {
+            QVERIFY(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"));
+            QTest::qWait(300);
+            QCOMPARE(service.connectionCount(), 0);
+            h.messenger->status = 2;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        const QStringList told = h.dialogs.prompts().filter("No messenger client is running");
+        QCOMPARE(told.size(), clientRunning ? 0 : 1);
+        QCOMPARE(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"),
+                 clientRunning);
+    }
+
+    // A dropped connection comes back by itself, and the status line says so on the way.
+    void theStatusLineFollowsAReconnect()
+    {
+        ShellHarness h;
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("password");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        // The way back takes a while, so it can be seen.
+        service.setChunkDelay(800);
+        service.on("VER", [](const Lines& f) { return Reply{"", "VER " + trid(f) + " MSNP5\r\n"}; });
+        service.drop();
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("Connection lost"), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("Reconnecting..."), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        QCOMPARE(service.connectionCount(), 2);
     }
 };
 

@@ -15,12 +15,14 @@
 // A messenger client the tests steer and watch.
 class FakeMessenger : public Messenger {
 public:
+    bool running = true; // a client answers at all
     int status = 2;
     std::optional<QString> signinName = QStringLiteral("me@example.com");
     ClientResult answer; // what every action returns
     QStringList calls;   // "InstantMessage:addr", ...
     int statusReads = 0;
 
+    bool present() override { return running; }
     int MyStatus() override
     {
         ++statusReads;

@@ -14,6 +14,8 @@ It prints "READY" once the server listens on 127.0.0.1:1863 and the online accou
 in, or "ERROR reason". Then it answers commands on stdin, one line each:
     RECEIVED email   the commands that account's own connection got since its sign-in, as JSON
     LISTS email      that account's contacts and their list bits as the server stored them, JSON
+    RESTART seconds  kills the server, waits, starts it again on the same data and signs the online
+                     accounts in again; prints "READY" (or "ERROR reason") when it is back
     STOP             stops everything; so does the end of stdin
 Every account it keeps online also signs out when it stops; nothing outlives it.
 """
@@ -161,7 +163,10 @@ class Server:
         for email, password in self.config["accounts"].items():
             self.tool(os.path.join(self.tree, "cmd", "user.py"), "--old", email, password)
         self.write_lists()
-        log = open(os.path.join(self.work, "server.log"), "w")
+        self.run()
+
+    def run(self):
+        log = open(os.path.join(self.work, "server.log"), "a")
         self.process = subprocess.Popen([PYTHON, os.path.join(self.work, "start.py")], cwd=self.work,
                                         env=self.environment(), stdout=log, stderr=subprocess.STDOUT,
                                         start_new_session=True)
@@ -174,6 +179,23 @@ class Server:
             account = Account(email, self.config["accounts"][email])
             account.sign_in()
             self.online[email] = account
+
+    def kill(self):
+        if self.process and self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGTERM)
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait()
+
+    def restart(self, seconds):
+        self.kill()
+        for account in self.online.values():
+            account.sign_out()
+        self.online = {}
+        time.sleep(seconds)
+        self.run()
 
     def write_lists(self):
         # Straight into the stored lists before the server runs: nobody is told of them.
@@ -208,13 +230,7 @@ class Server:
     def stop(self):
         for account in self.online.values():
             account.sign_out()
-        if self.process and self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        self.kill()
         shutil.rmtree(self.work, ignore_errors=True)
 
 
@@ -238,6 +254,12 @@ def main():
                     print(json.dumps(account.received), flush=True)
             elif verb == "LISTS":
                 print(json.dumps(server.lists(email)), flush=True)
+            elif verb == "RESTART":
+                try:
+                    server.restart(float(email))
+                    print("READY", flush=True)
+                except (OSError, KeyError, subprocess.SubprocessError) as e:
+                    print("ERROR", e, flush=True)
             elif verb == "STOP":
                 break
         return 0

@@ -1,0 +1,199 @@
+#include "session/CheckDatabase.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// SQLite's own result codes, as QSqlError::nativeErrorCode gives them.
+const QString Busy = QStringLiteral("5");
+const QString Locked = QStringLiteral("6");
+const QString Corrupt = QStringLiteral("11");
+const QString NotADatabase = QStringLiteral("26");
+
+int connectionCount = 0;
+
+bool damage(const QSqlError& error) {
+    return error.nativeErrorCode() == Corrupt || error.nativeErrorCode() == NotADatabase;
+}
+bool lockedOut(const QSqlError& error) {
+    return error.nativeErrorCode() == Busy || error.nativeErrorCode() == Locked;
+}
+
+// Made before SQLite opens it, so it never exists readable by others; SQLite gives its
+// write-ahead log and index the same mode.
+bool createPrivately(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    return true;
+}
+} // namespace
+
+struct CheckDatabase::Connection {
+    QString path;
+    QString name = QStringLiteral("velmora-checks-%1").arg(++connectionCount);
+    QString setAside;
+    QString problem;
+    State state = State::Unusable;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+
+    // Runs a statement; on failure keeps what SQLite said.
+    bool exec(const QString& statement, QSqlError* error = nullptr) {
+        QSqlQuery query(db());
+        if (query.exec(statement))
+            return true;
+        problem = query.lastError().text();
+        if (error)
+            *error = query.lastError();
+        return false;
+    }
+
+    // nullopt: the file is damaged.
+    std::optional<State> open();
+    std::optional<State> layOut();
+};
+
+std::optional<CheckDatabase::State> CheckDatabase::Connection::open() {
+    if (!createPrivately(path)) {
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+        return State::Unusable;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        // The window waits for every statement: never long for a lock.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
+        if (!db.open()) {
+            problem = db.lastError().text();
+            return State::Unusable;
+        }
+    }
+    QSqlError error;
+    // Reading the schema finds a file that is no database; taking the write lock, one that
+    // another program holds.
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), &error) ||
+        !exec(QStringLiteral("SELECT count(*) FROM sqlite_master"), &error) ||
+        !exec(QStringLiteral("BEGIN IMMEDIATE"), &error))
+        return damage(error) ? std::nullopt : std::optional(lockedOut(error) ? State::Locked : State::Unusable);
+    exec(QStringLiteral("ROLLBACK"));
+    return layOut();
+}
+
+std::optional<CheckDatabase::State> CheckDatabase::Connection::layOut() {
+    QSqlQuery version(db());
+    if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next()) {
+        problem = version.lastError().text();
+        return damage(version.lastError()) ? std::nullopt : std::optional(State::Unusable);
+    }
+    const int found = version.value(0).toInt();
+    if (found > LayoutVersion)
+        return State::Newer;
+    // Losing the last moments of a crash is fine; a torn database is not, and WAL keeps it whole.
+    exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (found == LayoutVersion)
+        return State::Open;
+    const bool made =
+        exec(QStringLiteral("BEGIN")) &&
+        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS allow_journal (account TEXT NOT NULL, "
+                            "contact_key TEXT NOT NULL, contact TEXT NOT NULL, "
+                            "PRIMARY KEY (account, contact_key)) WITHOUT ROWID")) &&
+        exec(QStringLiteral("PRAGMA user_version=%1").arg(LayoutVersion)) && exec(QStringLiteral("COMMIT"));
+    return made ? State::Open : State::Unusable;
+}
+
+CheckDatabase::CheckDatabase(const QString& path) : m(std::make_unique<Connection>()) {
+    m->path = path;
+    if (const std::optional<State> state = m->open()) {
+        m->state = *state;
+        return;
+    }
+    // Set aside, never deleted: it may still hold something somebody wants.
+    QSqlDatabase::removeDatabase(std::exchange(m->name, m->name + QStringLiteral("-new")));
+    m->setAside = path + QStringLiteral(".damaged-") +
+                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    const bool moved = QFile::rename(path, m->setAside);
+    QFile::remove(path + QStringLiteral("-wal"));
+    QFile::remove(path + QStringLiteral("-shm"));
+    m->state = moved && m->open() == State::Open ? State::Renewed : State::Unusable;
+}
+
+CheckDatabase::~CheckDatabase() {
+    const QString name = m->name;
+    m.reset();
+    QSqlDatabase::removeDatabase(name);
+}
+
+CheckDatabase::State CheckDatabase::state() const {
+    return m->state;
+}
+QString CheckDatabase::path() const {
+    return m->path;
+}
+QString CheckDatabase::setAsidePath() const {
+    return m->setAside;
+}
+QString CheckDatabase::problem() const {
+    return m->problem;
+}
+
+AllowListJournal::Recorded CheckDatabase::record(const QString& account, const QString& contact) {
+    if (!usable())
+        return Recorded::Failed;
+    QSqlQuery query(m->db());
+    query.prepare(QStringLiteral(
+        "INSERT OR IGNORE INTO allow_journal (account, contact_key, contact) VALUES (?, ?, ?)"));
+    query.addBindValue(account.toLower());
+    query.addBindValue(contact.toLower());
+    query.addBindValue(contact);
+    if (!query.exec()) {
+        m->problem = query.lastError().text();
+        return Recorded::Failed;
+    }
+    return query.numRowsAffected() > 0 ? Recorded::New : Recorded::Already;
+}
+
+void CheckDatabase::erase(const QString& account, const QString& contact) {
+    if (!usable())
+        return;
+    QSqlQuery query(m->db());
+    query.prepare(QStringLiteral("DELETE FROM allow_journal WHERE account = ? AND contact_key = ?"));
+    query.addBindValue(account.toLower());
+    query.addBindValue(contact.toLower());
+    if (!query.exec())
+        m->problem = query.lastError().text();
+}
+
+QStringList CheckDatabase::entries(const QString& account) {
+    QStringList contacts;
+    if (!usable())
+        return contacts;
+    QSqlQuery query(m->db());
+    query.prepare(QStringLiteral("SELECT contact FROM allow_journal WHERE account = ?"));
+    query.addBindValue(account.toLower());
+    if (query.exec())
+        while (query.next())
+            contacts << query.value(0).toString();
+    return contacts;
+}
+
+QString checkDatabasePath(const QString& contactFile) {
+    return QFileInfo(contactFile).absoluteDir().filePath(QStringLiteral("velmora.db"));
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+// How one status check ended. The window puts it into words.
+enum class Outcome {
+    Online,       // the contact's client rang
+    Offline,      // the service says the contact is not online
+    NoSuchUser,   // the service has no account by that address
+    Refused,      // the service would not let us ask, or answered something else: nothing is known
+    NoAnswer,     // nothing came back in time
+    BadContact,   // the address cannot go on the wire
+    NotConnected, // asked with no connection to the service
+    NotSignedIn,  // asked before the sign-in finished
+    Interrupted,  // the connection to the service went before the answer came
+    Cancelled,    // the one who asked gave up on it
+};
+
+// Where the second account's session stands.
+enum class SessionState {
+    Stopped,        // not started, or stopped for good by the program
+    Connecting,     // connecting and signing in
+    SignedIn,       // signed in: checks can be asked
+    WaitingToRetry, // lost or failed; it signs in again by itself after a while
+    GaveUp,         // refused by the service: trying again would not help
+};
+
+enum class SessionProblem {
+    None,
+    CannotConnect,  // refused, unreachable, too slow, or sent in circles
+    ConnectionLost, // the service dropped us, stopped reading, or sent what no server sends
+    SignInStalled,  // connected, but the sign-in never finished
+    SignInRefused,  // an error reply to our sign-in: a wrong account or password mostly
+    BadAccount,     // the account cannot go on the wire as one field
+};
+
+struct SessionStatus {
+    SessionState state = SessionState::Stopped;
+    SessionProblem problem = SessionProblem::None; // why it is waiting, or gave up
+    bool again = false;                            // a sign-in after one that was lost or failed
+    friend bool operator==(const SessionStatus&, const SessionStatus&) = default;
+};

@@ -1,0 +1,25 @@
+#pragma once
+// Words for the session's outcomes and states in test logs and comparisons.
+#include "session/CheckOutcome.h"
+
+#include <QString>
+
+inline QString describe(Outcome outcome) {
+    static const char* names[] = {"online",      "offline",      "no such user",  "refused",     "no answer",
+                                  "bad contact", "not connected", "not signed in", "interrupted", "cancelled"};
+    return QString::fromLatin1(names[static_cast<int>(outcome)]);
+}
+
+inline QString describe(const SessionStatus& status) {
+    static const char* problems[] = {"",         "cannot connect", "connection lost", "sign-in stalled",
+                                     "sign-in refused", "bad account"};
+    const QString problem = QString::fromLatin1(problems[static_cast<int>(status.problem)]);
+    switch (status.state) {
+    case SessionState::Stopped: return QStringLiteral("stopped");
+    case SessionState::Connecting: return status.again ? QStringLiteral("reconnecting") : QStringLiteral("connecting");
+    case SessionState::SignedIn: return QStringLiteral("signed in");
+    case SessionState::WaitingToRetry: return QStringLiteral("waiting: ") + problem;
+    case SessionState::GaveUp: return QStringLiteral("gave up: ") + problem;
+    }
+    return {};
+}

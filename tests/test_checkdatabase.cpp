@@ -1,0 +1,93 @@
+// The program's own database beside the contact file: whatever state the file is in, Velmora
+// never stops on it and never loses what another program or a newer Velmora keeps there.
+#include "session/CheckDatabase.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+class CheckDatabaseTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void whateverTheFileHoldsVelmoraGoesOn_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<CheckDatabase::State>("state");
+        QTest::newRow("none yet") << "none" << CheckDatabase::State::Open;
+        QTest::newRow("damaged") << "garbage" << CheckDatabase::State::Renewed;
+        QTest::newRow("laid out by a newer Velmora") << "newer" << CheckDatabase::State::Newer;
+        QTest::newRow("held by another program") << "locked" << CheckDatabase::State::Locked;
+    }
+    void whateverTheFileHoldsVelmoraGoesOn() {
+        QFETCH(QString, file);
+        QFETCH(CheckDatabase::State, state);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("velmora.db");
+        const QByteArray garbage = QByteArray("not a database at all ").repeated(300);
+        if (file == "garbage") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(garbage);
+        }
+        if (file == "newer") {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery(db).exec("PRAGMA user_version=99");
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("newer");
+        QProcess holder; // another program in the middle of writing
+        if (file == "locked") {
+            { CheckDatabase made(path); }
+            holder.start("python3", {"-c", "import sqlite3,sys,time\n"
+                                           "c=sqlite3.connect(sys.argv[1],isolation_level=None)\n"
+                                           "c.execute('BEGIN EXCLUSIVE');print('held',flush=True);time.sleep(30)",
+                                     path});
+            QVERIFY(holder.waitForReadyRead(10000));
+        }
+
+        CheckDatabase db(path);
+        QCOMPARE(db.state(), state);
+        QCOMPARE(db.usable(), state == CheckDatabase::State::Open || state == CheckDatabase::State::Renewed);
+        QCOMPARE(db.record("me@example.com", "bob@example.com"),
+                 db.usable() ? AllowListJournal::Recorded::New : AllowListJournal::Recorded::Failed);
+        if (file == "garbage") {
+            // Set aside as it was, not deleted.
+            QFile aside(db.setAsidePath());
+            QVERIFY(aside.open(QIODevice::ReadOnly));
+            QCOMPARE(aside.readAll(), garbage);
+        }
+        if (db.usable()) {
+            struct stat st;
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 0777, 0600u);
+        }
+        holder.kill();
+        holder.waitForFinished();
+    }
+
+    // The service matches addresses without regard to case, and so does the journal, from one
+    // start of the program to the next.
+    void theJournalMatchesAsTheServiceDoes() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("velmora.db");
+        {
+            CheckDatabase db(path);
+            QCOMPARE(db.record("Me@Example.com", "Bob@Example.com"), AllowListJournal::Recorded::New);
+            QCOMPARE(db.record("me@example.com", "bob@example.com"), AllowListJournal::Recorded::Already);
+        }
+        CheckDatabase again(path);
+        QCOMPARE(again.entries("ME@example.com"), QStringList{"Bob@Example.com"});
+        again.erase("me@example.com", "BOB@example.com");
+        QCOMPARE(again.entries("me@example.com"), QStringList{});
+    }
+};
+
+QTEST_GUILESS_MAIN(CheckDatabaseTest)
+#include "test_checkdatabase.moc"
