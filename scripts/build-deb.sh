@@ -46,7 +46,7 @@ done
 # No contact folder of its own: each user's list goes to their data folder.
 ! grep -q '/data' <<<"$contents" || fail "the package ships a data folder"
 depends=$(dpkg-deb --field "$deb" Depends)
-for d in libqt6widgets6 libqt6keychain1 qt6-qpa-plugins libqt6sql6-sqlite libsecret-1-0; do
+for d in libqt6widgets6 libqt6keychain1 qt6-qpa-plugins qt6-wayland libqt6sql6-sqlite libsecret-1-0; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 echo "contents and dependencies: ok"

@@ -6,14 +6,14 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev qtkeychain-qt6-dev
-  # run: Qt's SQLite driver for the program's own database
-  libqt6sql6-sqlite
-  # look: Tahoma-metric and look-alike fonts
-  fonts-wine fonts-dejavu-core fonts-liberation
+  # run and look: Qt's Wayland plugin and SQLite driver, Tahoma-metric and look-alike fonts
+  qt6-wayland libqt6sql6-sqlite fonts-wine fonts-dejavu-core fonts-liberation
   # tests: a real messenger client on a private bus, and a local IRC server
   finch ngircd tmux dbus libglib2.0-bin
   # tests: a real keyring (Secret Service) on a private bus, and secret-tool to look into it
   gnome-keyring libsecret-tools
+  # tests: a real Wayland compositor, run headless
+  weston
 )
 
 missing=()

@@ -16,12 +16,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QHeaderView>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -796,8 +796,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         if (event->type() == QEvent::MouseButtonRelease) {
             // A double-click ends with a release of its own; it must not
             // start the pop-up over the conversation it opened.
-            if (!std::exchange(releaseEndsDoubleClick, false))
+            if (!std::exchange(releaseEndsDoubleClick, false)) {
+                clickedAt = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
                 popupDelay->start(QApplication::doubleClickInterval());
+            }
         } else if (event->type() == QEvent::MouseButtonDblClick) {
             popupDelay->stop();
             releaseEndsDoubleClick = true;
@@ -829,9 +831,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 // ---- menus and tray ---------------------------------------------------------
 
+// The menu opens where the click was, not where the pointer is by the time it
+// opens: under Wayland no program can ask where the pointer is, and what Qt
+// keeps is only the last position it saw in one of this program's windows.
 void MainWindow::lvEmail_Click()
 {
-    popContactMenu(QCursor::pos());
+    popContactMenu(clickedAt);
 }
 
 void MainWindow::popContactMenu(const QPoint& globalPos)

@@ -122,6 +122,7 @@ private:
     bool statusFollowsClient = false;
     QStringList pendingNotices; // told once the window is on screen
     bool releaseEndsDoubleClick = false; // the release that follows a double-click is no click
+    QPoint clickedAt; // where the last click on the e-mail list was let go, in global coordinates
 
     // Controls
     QWidget* client = nullptr;

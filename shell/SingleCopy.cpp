@@ -17,6 +17,15 @@
 namespace {
 const QByteArray kRequest = "come forward\n";
 const QByteArray kAnswer = "coming\n";
+// Follows the request in the same write. A copy that knows no token reads the request line
+// alone and answers as before.
+const QByteArray kTokenPrefix = "token ";
+
+// Qt's Wayland plugin activates a window with the token it finds here, and then forgets it.
+void passActivationToken(const QString& token) {
+    if (!token.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+}
 } // namespace
 
 SingleCopy::SingleCopy(const QString& lockPath, QObject* parent)
@@ -79,7 +88,11 @@ bool SingleCopy::askToComeForward(int waitMs) {
     socket.connectToServer(m_socketPath);
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
-    socket.write(kRequest);
+    QByteArray request = kRequest;
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (!token.isEmpty() && !token.contains('\n') && token.size() < 512)
+        request += kTokenPrefix + token + '\n';
+    socket.write(request);
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return false;
     QByteArray answer;
@@ -105,16 +118,22 @@ void SingleCopy::listen() {
                     socket->abort();
                     return;
                 }
+                QString token;
+                if (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine(1024).trimmed();
+                    if (line.startsWith(kTokenPrefix))
+                        token = QString::fromUtf8(line.mid(kTokenPrefix.size()));
+                }
                 socket->write(kAnswer);
                 socket->flush();
                 socket->disconnectFromServer();
-                emit comeForward();
+                emit comeForward(token);
             });
         }
     });
 }
 
-void bringProgramForward() {
+void bringProgramForward(const QString& activationToken) {
     QWidget* window = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == QLatin1String("frmSignIn") && w->isVisible())
@@ -125,14 +144,20 @@ void bringProgramForward() {
         if (main->isHidden())
             main->cSysTray2_MouseEvent(); // back from the tray, as its icon would do
     }
+    // Under Wayland no window may take the focus by itself: only with the token the desktop gave
+    // the later start, which goes to the window that ends up in front.
+    QWidget* const modal = QApplication::activeModalWidget();
     if (window) {
         if (window->isMinimized())
             window->showNormal();
         window->raise();
+        if (!modal)
+            passActivationToken(activationToken);
         window->activateWindow();
     }
-    if (QWidget* modal = QApplication::activeModalWidget()) {
+    if (modal) {
         modal->raise();
+        passActivationToken(activationToken);
         modal->activateWindow();
     }
 }

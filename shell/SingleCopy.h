@@ -33,7 +33,9 @@ public:
     qint64 holderPid(); // the copy that holds the lock, 0 when unknown
 
 signals:
-    void comeForward();
+    // activationToken: what the desktop gave the later start to let its window take the focus
+    // (Wayland's XDG_ACTIVATION_TOKEN), empty when it gave none.
+    void comeForward(const QString& activationToken);
 
 private:
     bool askToComeForward(int waitMs);
@@ -48,4 +50,4 @@ private:
 // Shows whichever window of the program the user works in, in front: the sign-in window until the
 // account is handed over, then the main window (back from the tray if need be), and an open modal
 // box above it.
-void bringProgramForward();
+void bringProgramForward(const QString& activationToken = QString());

@@ -14,7 +14,7 @@ class SingleCopyTest : public QObject {
     QTemporaryDir runtime;
 
     // A start of the program as from the desktop menu, with its settings under configHome.
-    std::unique_ptr<QProcess> start(const QString& configHome) {
+    std::unique_ptr<QProcess> start(const QString& configHome, const QString& activationToken = {}) {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
@@ -22,6 +22,9 @@ class SingleCopyTest : public QObject {
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                    QStringLiteral("unix:path=") + runtime.path() + QStringLiteral("/no-bus"));
+        env.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+        if (!activationToken.isEmpty())
+            env.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), activationToken);
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p->start(QStringLiteral(VELMORA_PROGRAM), QStringList());
@@ -49,16 +52,23 @@ private slots:
         SingleCopy running(SingleCopy::defaultLockPath());
         QCOMPARE(running.claim(), SingleCopy::Claim::First);
         connect(&running, &SingleCopy::comeForward, &bringProgramForward);
+        QStringList tokens; // what the desktop gave each later start to take the focus with
+        connect(&running, &SingleCopy::comeForward, this, [&](const QString& t) { tokens << t; });
         MainWindow* main = MainWindow::obtain(Layout::Full);
         main->show();
         main->mnuSysTray_Click(); // in the tray
         QVERIFY(!main->isVisible());
 
-        auto second = start(h.dir.path() + QStringLiteral("/config"));
+        auto second = start(h.dir.path() + QStringLiteral("/config"), QStringLiteral("launch-4711"));
         QTRY_VERIFY_WITH_TIMEOUT(ended(*second), 30000);
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(main->isVisible(), 15000);
+
+        auto third = start(h.dir.path() + QStringLiteral("/config")); // given none
+        QTRY_VERIFY_WITH_TIMEOUT(ended(*third), 30000);
+        QCOMPARE(third->exitCode(), 0);
+        QCOMPARE(tokens, QStringList({"launch-4711", ""}));
         MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
