@@ -401,6 +401,49 @@ qsizetype EncodedRecords::recordsWithin(qsizetype byteCount) const {
     return std::upper_bound(m_ends.cbegin(), m_ends.cend(), byteCount) - m_ends.cbegin();
 }
 
+namespace {
+
+struct AppendTarget {
+    int fd = -1;
+    bool canReadTail = true; // read access is only wanted to look at the last byte
+    bool created = false;
+};
+
+// A write-only file can still be saved to; a missing file is created, a missing folder is not.
+AppendTarget openForAppend(const QByteArray& native) {
+    AppendTarget t;
+    t.fd = openRetry(native, O_RDWR | O_APPEND | O_CLOEXEC);
+    if (t.fd < 0 && errno == EACCES) {
+        t.fd = openRetry(native, O_WRONLY | O_APPEND | O_CLOEXEC);
+        t.canReadTail = false;
+    }
+    if (t.fd < 0 && errno == ENOENT) {
+        t.fd = openRetry(native, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        t.created = t.fd >= 0;
+    }
+    return t;
+}
+
+// A write cut short earlier leaves a partial line; the new records start on a fresh one so they
+// are not glued to it. Without read access an extra CR LF costs only a blank line.
+const char* lineBreakBefore(const AppendTarget& t) {
+    struct stat st;
+    if (::fstat(t.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return "";
+    char last = 0;
+    if (t.canReadTail) {
+        ssize_t r;
+        do {
+            r = ::pread(t.fd, &last, 1, st.st_size - 1);
+        } while (r < 0 && errno == EINTR);
+        if (r != 1)
+            last = 0;
+    }
+    return last == '\n' ? "" : last == '\r' ? "\n" : "\r\n";
+}
+
+} // namespace
+
 SaveResult appendContactRecords(const QString& path, const EncodedRecords& records) {
     SaveResult result;
     auto fail = [&](int e) {
@@ -409,20 +452,8 @@ SaveResult appendContactRecords(const QString& path, const EncodedRecords& recor
         return result;
     };
 
-    const QByteArray native = QFile::encodeName(path);
-    // Read access is only wanted to look at the last byte; a write-only file can still be saved to.
-    bool canReadTail = true;
-    bool created = false;
-    int fd = openRetry(native, O_RDWR | O_APPEND | O_CLOEXEC);
-    if (fd < 0 && errno == EACCES) {
-        fd = openRetry(native, O_WRONLY | O_APPEND | O_CLOEXEC);
-        canReadTail = false;
-    }
-    if (fd < 0 && errno == ENOENT) {
-        fd = openRetry(native, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        created = fd >= 0;
-    }
-    if (fd < 0) {
+    const AppendTarget target = openForAppend(QFile::encodeName(path));
+    if (target.fd < 0) {
         const int e = errno;
         if ((e == ENOENT || e == ENOTDIR) && !isFolder(folderOf(path))) {
             result.error = QStringLiteral("Cannot save the contacts to %1: the folder %2 does not exist.")
@@ -436,38 +467,19 @@ SaveResult appendContactRecords(const QString& path, const EncodedRecords& recor
     int err = 0;
     qsizetype bodyWritten = 0;
     if (!body.isEmpty()) {
-        // A write cut short earlier leaves a partial line; start on a fresh one so the new records
-        // are not glued to it. Without read access an extra CR LF costs only a blank line.
-        const char* lineBreak = "\r\n";
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            char last = '\n';
-            if (!canReadTail) {
-                last = 0;
-            } else {
-                ssize_t r;
-                do {
-                    r = ::pread(fd, &last, 1, st.st_size - 1);
-                } while (r < 0 && errno == EINTR);
-                if (r != 1)
-                    last = 0;
-            }
-            lineBreak = last == '\n' ? "" : last == '\r' ? "\n" : "\r\n";
-        } else {
-            lineBreak = "";
-        }
-        err = writeAll(fd, lineBreak, qsizetype(std::strlen(lineBreak)), nullptr);
+        const char* lineBreak = lineBreakBefore(target);
+        err = writeAll(target.fd, lineBreak, qsizetype(std::strlen(lineBreak)), nullptr);
         if (!err)
-            err = writeAll(fd, body.constData(), body.size(), &bodyWritten);
+            err = writeAll(target.fd, body.constData(), body.size(), &bodyWritten);
     }
 
     // Whatever made it into the file is synced even after a failed write, so the whole records
     // in it can be counted as saved and are not appended a second time by the next save.
-    const int syncErr = syncFd(fd);
+    const int syncErr = syncFd(target.fd);
     int closeErr = 0;
-    if (::close(fd) < 0 && errno != EINTR)
+    if (::close(target.fd) < 0 && errno != EINTR)
         closeErr = errno;
-    if (created && !syncErr) {
+    if (target.created && !syncErr) {
         const int dirFd = openRetry(QFile::encodeName(folderOf(path)), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dirFd >= 0) {
             if (const int e = syncFd(dirFd); e && !err)
@@ -478,12 +490,8 @@ SaveResult appendContactRecords(const QString& path, const EncodedRecords& recor
 
     if (!syncErr && !closeErr)
         result.recordsWritten = records.recordsWithin(bodyWritten);
-    if (err)
-        return fail(err);
-    if (syncErr)
-        return fail(syncErr);
-    if (closeErr)
-        return fail(closeErr);
+    if (err || syncErr || closeErr)
+        return fail(err ? err : syncErr ? syncErr : closeErr);
     result.ok = true;
     return result;
 }

@@ -36,7 +36,9 @@ public:
     void erase(const QString& account, const QString& contact) override {
         m_entries[account.toLower()].remove(contact.toLower());
     }
-    QStringList entries(const QString& account) override { return m_entries.value(account.toLower()).values(); }
+    QStringList entries(const QString& account) override {
+        return m_entries.value(account.toLower()).values();
+    }
 
 private:
     QHash<QString, QHash<QString, QString>> m_entries;

@@ -92,7 +92,8 @@ std::optional<CheckDatabase::State> CheckDatabase::Connection::open() {
     if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), &error) ||
         !exec(QStringLiteral("SELECT count(*) FROM sqlite_master"), &error) ||
         !exec(QStringLiteral("BEGIN IMMEDIATE"), &error))
-        return damage(error) ? std::nullopt : std::optional(lockedOut(error) ? State::Locked : State::Unusable);
+        return damage(error) ? std::nullopt
+                             : std::optional(lockedOut(error) ? State::Locked : State::Unusable);
     exec(QStringLiteral("ROLLBACK"));
     return layOut();
 }
@@ -110,12 +111,12 @@ std::optional<CheckDatabase::State> CheckDatabase::Connection::layOut() {
     exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (found == LayoutVersion)
         return State::Open;
-    const bool made =
-        exec(QStringLiteral("BEGIN")) &&
-        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS allow_journal (account TEXT NOT NULL, "
-                            "contact_key TEXT NOT NULL, contact TEXT NOT NULL, "
-                            "PRIMARY KEY (account, contact_key)) WITHOUT ROWID")) &&
-        exec(QStringLiteral("PRAGMA user_version=%1").arg(LayoutVersion)) && exec(QStringLiteral("COMMIT"));
+    const bool made = exec(QStringLiteral("BEGIN")) &&
+                      exec(QStringLiteral("CREATE TABLE IF NOT EXISTS allow_journal (account TEXT NOT NULL, "
+                                          "contact_key TEXT NOT NULL, contact TEXT NOT NULL, "
+                                          "PRIMARY KEY (account, contact_key)) WITHOUT ROWID")) &&
+                      exec(QStringLiteral("PRAGMA user_version=%1").arg(LayoutVersion)) &&
+                      exec(QStringLiteral("COMMIT"));
     return made ? State::Open : State::Unusable;
 }
 

@@ -16,7 +16,8 @@ std::optional<qint32> trIdOf(const QList<QByteArray>& fields) {
     if (fields.size() < 2 || fields.at(1).isEmpty())
         return std::nullopt;
     const QByteArray& field = fields.at(1);
-    if (!isNumericField(field) || field.size() > 10 || field.toLongLong() > std::numeric_limits<qint32>::max())
+    if (!isNumericField(field) || field.size() > 10 ||
+        field.toLongLong() > std::numeric_limits<qint32>::max())
         return -1;
     return static_cast<qint32>(field.toLongLong());
 }
@@ -102,7 +103,8 @@ std::optional<QByteArray> NotificationDispatcher::allowListRequest(ListChange ch
 }
 
 void NotificationDispatcher::release(int check) {
-    std::erase_if(m_pending, [check](const Pending& p) { return p.kind == Request::Switchboard && p.check == check; });
+    std::erase_if(m_pending,
+                  [check](const Pending& p) { return p.kind == Request::Switchboard && p.check == check; });
     for (Pending& p : m_pending)
         if (p.check == check)
             p.check = 0;
@@ -189,7 +191,8 @@ NotificationDispatcher::Actions NotificationDispatcher::switchboardAnswer(const 
     return {SwitchboardOffered{check, to->first, to->second, ticket}};
 }
 
-NotificationDispatcher::Actions NotificationDispatcher::listAnswer(Request kind, const QList<QByteArray>& fields) {
+NotificationDispatcher::Actions NotificationDispatcher::listAnswer(Request kind,
+                                                                   const QList<QByteArray>& fields) {
     // Lists change for other reasons too (someone adding us); only an answer to one of our own
     // requests is news.
     const std::optional<qint32> number = trIdOf(fields);

@@ -11,7 +11,7 @@ constexpr qint64 ReadPiece = 64 * 1024;
 } // namespace
 
 ServiceSession::ServiceSession(AllowListJournal* journal, QObject* parent)
-    : QObject(parent), m_wsConnect(new QTcpSocket(this)), m_core(*this, *this, journal) {
+    : CheckEngine(parent), m_wsConnect(new QTcpSocket(this)), m_core(*this, *this, journal) {
     qRegisterMetaType<SessionStatus>();
     qRegisterMetaType<Outcome>();
     m_wsConnect->setObjectName(QStringLiteral("wsConnect"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/CheckEngine.h"
 #include "session/SessionCore.h"
 
 #include <QHash>
@@ -13,9 +14,8 @@ class QTcpSocket;
 
 // The second account's own session with the messaging service over real sockets and timers:
 // the sign-in on wsConnect, signing in again after a loss, and status checks, each on a
-// switchboard connection of its own. It knows no widget; it says what happened in the
-// session's own terms and leaves the words to the window.
-class ServiceSession : public QObject, private SessionCore::Io, private SessionCore::Events {
+// switchboard connection of its own.
+class ServiceSession : public CheckEngine, private SessionCore::Io, private SessionCore::Events {
     Q_OBJECT
 public:
     static constexpr quint16 DefaultPort = 1863;
@@ -25,21 +25,16 @@ public:
     explicit ServiceSession(AllowListJournal* journal, QObject* parent = nullptr);
     ~ServiceSession() override;
 
-    // The sign-in waits for the account when it gets there first.
-    void setCredentials(const QString& account, const QString& password);
-    // Signs in at dispatchServer(), and again by itself whenever the connection is lost.
-    void start();
-    void stop();
-
-    // A number for a new check; check() starts it. Any outcome, also one known at once, comes
-    // through checkEnded after the number is in the caller's hands.
-    int newCheckId() { return ++m_lastCheck; }
-    void check(int id, const QString& contact);
-    void cancel(int id);
+    void setCredentials(const QString& account, const QString& password) override;
+    // Signs in at dispatchServer().
+    void start() override;
+    void stop() override;
+    void check(int id, const QString& contact) override;
+    void cancel(int id) override;
+    SessionStatus status() const override { return m_core.status(); }
 
     qint32 TrID() const { return m_core.TrID(); }
     bool signedIn() const { return m_core.signedIn(); }
-    const SessionStatus& status() const { return m_core.status(); }
     int checksUnderWay() const { return m_core.checksUnderWay(); }
     QTcpSocket* wsConnect() const { return m_wsConnect; }
 
@@ -51,10 +46,6 @@ public:
     // Replaces where dispatchServer() reads its host[:port] text (the program weighs its command
     // line and settings in); empty restores VELMORA_DISPATCH_SERVER.
     static void setDispatchServerSetting(std::function<QString()> setting);
-
-signals:
-    void statusChanged(const SessionStatus& status);
-    void checkEnded(int id, const QString& contact, Outcome outcome);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -79,9 +70,5 @@ private:
     std::map<int, QTcpSocket*> m_chats;
     std::map<std::pair<SessionCore::Timer, int>, int> m_timers; // to Qt's timer id
     QHash<int, std::pair<SessionCore::Timer, int>> m_timerKeys;
-    int m_lastCheck = 0;
     SessionCore m_core;
 };
-
-Q_DECLARE_METATYPE(SessionStatus)
-Q_DECLARE_METATYPE(Outcome)

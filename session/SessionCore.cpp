@@ -329,7 +329,8 @@ void SessionCore::listAnswer(const NotificationDispatcher::ListAnswer& answer) {
     }
     // Already on the list, and the entry is ours from just now: the user put the contact there,
     // and it must stay there.
-    if (m_newEntries.remove(key) && answer.error == AlreadyOnList && m_journal && !m_dispatcher.addPending(key))
+    if (m_newEntries.remove(key) && answer.error == AlreadyOnList && m_journal &&
+        !m_dispatcher.addPending(key))
         m_journal->erase(m_dispatcher.account(), answer.contact);
     const auto it = m_checks.find(answer.check);
     if (it != m_checks.end() && it->second.exchange &&

@@ -26,11 +26,24 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
+int g_open = 0;
+
+struct Open {
+    Open() { ++g_open; }
+    ~Open() { --g_open; }
+};
 } // namespace
+
+int openCount()
+{
+    return g_open;
+}
 
 Answer show(QWidget* parent, const QString& prompt, Buttons buttons, Icon icon, const QString& caption)
 {
     const Request request{prompt, caption.isEmpty() ? kAppTitle : caption, buttons, icon};
+    const Open open;
     if (responder())
         return responder()(request);
 

@@ -27,6 +27,9 @@ inline const QString kAppTitle = QStringLiteral("Tavlo");
 Answer show(QWidget* parent, const QString& prompt, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
             const QString& caption = kAppTitle);
 
+// How many boxes are up just now, one inside another.
+int openCount();
+
 using Responder = std::function<Answer(const Request&)>;
 // Tests answer instead of the user; an empty function restores real boxes.
 void setResponder(Responder responder);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "contacts/SaveRules.h"
+#include "shell/ContactActions.h"
 #include "shell/Dialogs.h"
+#include "shell/MainControls.h"
 #include "shell/MainLayout.h"
+#include "shell/MainMenus.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -9,25 +13,19 @@
 #include <memory>
 #include <optional>
 
-class ClickableLabel;
-class ContactListModel;
-class Messenger;
-struct ClientResult;
-class QAbstractItemView;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QProgressBar;
-class QPushButton;
-class QSystemTrayIcon;
-class QTimer;
 class CheckDatabase;
+class CheckService;
+class ContactListInput;
+class EntryPanel;
+class Messenger;
+class QTimer;
 class ServiceSession;
-struct SessionStatus;
-enum class Outcome;
+class StatusLine;
 
-// The main window, frmMain or frmMain2: one class, the layout chosen by table.
-class MainWindow : public QMainWindow {
+// The main window, frmMain or frmMain2: one class, the layout chosen by table. It builds its
+// controls and menus from the table, asks the rules below it (saving and leaving, the entry
+// checks, the check service) and shows what they say.
+class MainWindow : public QMainWindow, private SaveRules::Display {
     Q_OBJECT
 public:
     // The single instance of a run; created and loaded on first use.
@@ -48,7 +46,6 @@ public:
     // Handlers, under the names the rest of the program knows them by.
     void Form_Load();
     void LoadContactFile();
-    bool AppendNewContacts();
     void mnuSave_Click();
     void mnuExit_Click();
     void Timer1_Timer();
@@ -76,86 +73,54 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     explicit MainWindow(Layout layout);
-    void buildControls();
-    void buildMenus();
     void buildTimers();
-    void setPictures(const PanelPictures& p);
-    void closePanel();
-    void setListHeights(int height);
-    void giveFocus(QLineEdit* box);
-    std::optional<QString> selectedContact() const;
-    Dialogs::Answer askSaveOnExit();
-    void progressTick(QTimer* timer, bool endsProgram);
-    void saveWithProgress(QTimer* run);
-    void startProbe();
-    void stopFollowingClient();
-    void showSessionStatus(const SessionStatus& status);
-    void showCheckOutcome(int id, const QString& contact, Outcome outcome);
+    void startChecks();
     void startSessionOnceClientIsOnline();
-    void reportClientFailure(const ClientResult& result);
-    Messenger& messenger();
-    void statusTestedAction(ClientResult (Messenger::*call)(const QString&));
+    std::optional<QString> selectedContact() const;
     bool requireSelection(QString* contact);
+    SaveRules::Answer askSaveOnExit();
+    void startProbe();
+    Messenger& messenger();
+    void statusTestedAction(ContactActions::Call call);
     void appendRow();
-    void setStatusText(QLabel* label, const QString& text);
-    void popContactMenu(const QPoint& globalPos);
     void popContactMenuAtSelection();
-    void letKeyboardReachHotSpot();
+
+    // SaveRules::Display
+    void showBar(bool visible, int value) override;
+    void startRun(SaveRules::Run run) override;
+    void stopRun(SaveRules::Run run) override;
+    bool running(SaveRules::Run run) const override;
+    void tellSaveFailed(const QString& error, bool leavingCalledOff) override;
+    void tellSaveComplete() override;
+    int boxesOpen() const override;
+    bool ending() const override;
+    void endAtOnce() override;
 
     const MainLayout& table;
+    MainControls c;
+    MainMenus menus;
 
     // Window state
     Messenger* MessengerClient = nullptr;
     std::unique_ptr<CheckDatabase> database;
     ServiceSession* Session = nullptr;
-    int currentCheck = 0; // the check whose answer the status line waits for
-    bool waitingForClient = false; // the session starts once the offline client signs in
+    CheckService* checks = nullptr;
+    StatusLine* statusLine = nullptr;
+    EntryPanel* panel = nullptr;
+    ContactListInput* listInput = nullptr;
+    std::unique_ptr<ContactActions> actions;
+    std::unique_ptr<SaveRules> saving;
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
     qint32 EntryCount = 0;
-    qint32 shownEntryCount = -1; // what Label6 says, so Timer3 knows when it has news
-    // Label1 follows the client from the load until sign-in or a check; Timer1
-    // rests meanwhile whenever the client has no news.
-    bool statusFollowsClient = false;
-    QStringList pendingNotices; // told once the window is on screen
-    bool releaseEndsDoubleClick = false; // the release that follows a double-click is no click
-    QPoint clickedAt; // where the last click on the e-mail list was let go, in global coordinates
-
-    // Controls
-    QWidget* client = nullptr;
-    QLabel* Image1 = nullptr;
-    QLabel* Image2 = nullptr;
-    QLabel* Image3 = nullptr;
-    ClickableLabel* Image4 = nullptr;
-    QLabel* Image5 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label6 = nullptr;
-    ClickableLabel* lblAdd = nullptr;
-    QAbstractItemView* lvName = nullptr;
-    QAbstractItemView* lvEmail = nullptr;
-    ContactListModel* nameRows = nullptr;
-    ContactListModel* emailRows = nullptr;
-    QLineEdit* txtName = nullptr;
-    QLineEdit* txtEmail = nullptr;
-    QLineEdit* handOverAccount = nullptr;
-    QLineEdit* handOverPassword = nullptr;
-    QPushButton* cmdAdd = nullptr;
-    QProgressBar* pb1 = nullptr;
+    qint32 shownEntryCount = -1;   // what Label6 says, so Timer3 knows when it has news
+    QStringList pendingNotices;    // told once the window is on screen
+    bool waitingForClient = false; // the session starts once the offline client signs in
 
     QTimer* Timer1 = nullptr;
     QTimer* Timer3 = nullptr;
     QTimer* tpb = nullptr;
     QTimer* tpb1 = nullptr;
-    QTimer* popupDelay = nullptr;
-
-    QMenu* contactMenu = nullptr;
-    QAction* mnuOpen = nullptr;
-    QSystemTrayIcon* cSysTray2 = nullptr;
 };

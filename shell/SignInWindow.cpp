@@ -33,6 +33,13 @@ QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, cons
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return l;
 }
+
+void signInPicture(QWidget* parent, const char* name, const QRect& r, const char* file) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(r);
+    l->setPixmap(QPixmap(QLatin1String(file)));
+}
 } // namespace
 
 SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent) {
@@ -41,18 +48,21 @@ SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Please Sign In"));
     setFixedSize(397, 316);
     setFont(Look::tahoma());
+    buildTexts();
+    buildFields();
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w != Text1 && w != Text2 && w != Command1)
+            w->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(Text1, Text2);
+    setTabOrder(Text2, Command1);
+    Form_Load();
+}
 
-    auto* image1 = new QLabel(this);
-    image1->setObjectName(QStringLiteral("Image1"));
-    image1->setGeometry(0, 0, 397, 318);
-    image1->setPixmap(QPixmap(QStringLiteral(":/bg_signin.png")));
-
+void SignInWindow::buildTexts() {
+    signInPicture(this, "Image1", {0, 0, 397, 318}, ":/bg_signin.png");
     signInLabel(this, "Label3", QStringLiteral("Sign In to Messenger With a different Account"),
                 {88, 24, 233, 17});
-    auto* image2 = new QLabel(this);
-    image2->setObjectName(QStringLiteral("Image2"));
-    image2->setGeometry(48, 56, 16, 16);
-    image2->setPixmap(QPixmap(QStringLiteral(":/info16.png")));
+    signInPicture(this, "Image2", {48, 56, 16, 16}, ":/info16.png");
     signInLabel(this, "Label4",
                 // clang-format off
                 QStringLiteral("To be able to use the Status view, you will need to make another account, and enter the email address, and password in this window."),
@@ -63,17 +73,16 @@ SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent) {
                 QStringLiteral("Once you click sign in, the email address and password will be saved, for quicker and easier use the next time you start up      Velmora"),
                 // clang-format on
                 {72, 104, 313, 49});
-    auto* image3 = new QLabel(this);
-    image3->setObjectName(QStringLiteral("Image3"));
-    image3->setGeometry(104, 152, 16, 16);
-    image3->setPixmap(QPixmap(QStringLiteral(":/link16.png")));
+    signInPicture(this, "Image3", {104, 152, 16, 16}, ":/link16.png");
 
     auto* link = new ClickableLabel(QStringLiteral("Create a new Passport Click Here"), this);
     link->setObjectName(QStringLiteral("Label6"));
     link->setGeometry(128, 152, 169, 17);
     link->setCursor(Qt::PointingHandCursor);
     connect(link, &ClickableLabel::clicked, this, &SignInWindow::Label6_Click);
+}
 
+void SignInWindow::buildFields() {
     QLabel* label1 = signInLabel(this, "Label1", QStringLiteral("Email Addy:"), {72, 184, 57, 17});
     QLabel* label2 = signInLabel(this, "Label2", QStringLiteral("Password:"), {80, 208, 57, 17});
     Look::setTextColor(label1, Look::kDarkBlue);
@@ -96,14 +105,6 @@ SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent) {
     connect(Command1, &QPushButton::clicked, this, &SignInWindow::Command1_Click);
     connect(Text1, &QLineEdit::returnPressed, Command1, &QPushButton::click);
     connect(Text2, &QLineEdit::returnPressed, Command1, &QPushButton::click);
-
-    for (QWidget* w : findChildren<QWidget*>())
-        if (w != Text1 && w != Text2 && w != Command1)
-            w->setFocusPolicy(Qt::NoFocus);
-    setTabOrder(Text1, Text2);
-    setTabOrder(Text2, Command1);
-
-    Form_Load();
 }
 
 void SignInWindow::Form_Load() {

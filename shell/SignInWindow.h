@@ -23,6 +23,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildTexts();
+    void buildFields();
     void fetchPassword(const QString& account);
 
     QLineEdit* Text1 = nullptr;

@@ -2,7 +2,7 @@
 // the real windows against a scripted service on 127.0.0.1.
 #include "contacts/ContactFile.h"
 #include "session/ServiceSession.h"
-#include "session/SessionText.h"
+#include "shell/SessionText.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
 #include "tests/support/ScriptedMsnpServer.h"
@@ -154,6 +154,7 @@ private slots:
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
         MainWindow* w = signIn("password");
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
         select(w, 0);
         w->mnuStats_Click();
         QTRY_VERIFY_WITH_TIMEOUT(switchboard.lines().contains("CAL 2 bob@x"), Patience);

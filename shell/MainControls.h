@@ -1,0 +1,46 @@
+#pragma once
+
+#include "shell/MainLayout.h"
+
+class ClickableLabel;
+class ContactListModel;
+class QAbstractItemView;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+// The main window's controls, built from its layout table with their names, places, looks and
+// initial state; the window wires them to its handlers.
+struct MainControls {
+    QWidget* client = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Image3 = nullptr;
+    ClickableLabel* Image4 = nullptr;
+    QLabel* Image5 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    ClickableLabel* lblAdd = nullptr;
+    QAbstractItemView* lvName = nullptr;
+    QAbstractItemView* lvEmail = nullptr;
+    ContactListModel* nameRows = nullptr;
+    ContactListModel* emailRows = nullptr;
+    QLineEdit* txtName = nullptr;
+    QLineEdit* txtEmail = nullptr;
+    QLineEdit* handOverAccount = nullptr;
+    QLineEdit* handOverPassword = nullptr;
+    QPushButton* cmdAdd = nullptr;
+    QProgressBar* pb1 = nullptr;
+
+    static MainControls build(QMainWindow* window, const MainLayout& table);
+
+    void setPictures(const PanelPictures& pictures);
+    void setListHeights(int height);
+};

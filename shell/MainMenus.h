@@ -1,0 +1,19 @@
+#pragma once
+
+#include "shell/MainLayout.h"
+
+class MainWindow;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+// The main window's menu bar, its contact menu (on the bar but never shown there) and its tray
+// icon with its menu, each item wired to the window's handler of the same name.
+struct MainMenus {
+    QMenu* file = nullptr;
+    QMenu* contactMenu = nullptr;
+    QAction* mnuOpen = nullptr;
+    QSystemTrayIcon* cSysTray2 = nullptr;
+
+    static MainMenus build(MainWindow* window, const MainLayout& table);
+};
