@@ -40,11 +40,6 @@ std::map<std::string, std::string> options(int argc, char** argv) {
     return o;
 }
 
-class ReportingFake : public FakeMessenger {
-public:
-    bool reportsStatusChanges() const override { return true; }
-};
-
 // Counts timer ticks and paints while the clock runs.
 class Counter : public QObject {
 public:
@@ -85,12 +80,8 @@ int main(int argc, char** argv) {
 
     if (opt.at("what") == "window") {
         h = std::make_unique<ShellHarness>();
-        if (opt.at("client") == "fake") {
-            auto fake = std::make_unique<ReportingFake>();
-            h->messenger = fake.get();
-            setProgramMessenger(std::move(fake));
-        }
-        h->messenger->status = opt.at("status") == "offline" ? 1 : 2;
+        h->messenger->polled = opt.at("client") == "polled";
+        h->messenger->setStatus(opt.at("status") == "offline" ? 1 : 2);
         if (opt.at("client") == "real") {
             setProgramMessenger(nullptr);
             h->messenger = nullptr;

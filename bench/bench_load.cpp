@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     const double floorMs = bench::median(floors);
 
     ShellHarness h;
-    h.messenger->status = 1; // offline: the load step asks nothing of the network
+    h.messenger->setStatus(1); // offline: the load step asks nothing of the network
     h.dialogs.upFor = {};    // its offline message is answered at once, not timed
     setContactFilePath(QString::fromLocal8Bit(path));
 

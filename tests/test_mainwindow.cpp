@@ -170,7 +170,7 @@ private slots:
     void offlineClientGetsTheMessageAndNoConnection()
     {
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         h.writeContactFile(encodeRecord("A", "a@x"));
         MainWindow* w = open(h, Layout::Full);
         QCOMPARE(h.dialogs.prompts(), QStringList{"MSN Is currently not connected.\r\nPlease connect to MSN"});
@@ -190,16 +190,35 @@ private slots:
                 child<QLabel>(w, "Label1")->text() != QString("MSN    (Online)"));
     }
 
-    void statusLineFollowsTheClientUntilStopped()
+    // The status line follows the client until the session has news: a client that says when its
+    // status changed is asked then, one that cannot say is asked at every tick.
+    void statusLineFollowsTheClient_data()
     {
+        QTest::addColumn<bool>("polled");
+        QTest::newRow("a client that tells") << false;
+        QTest::newRow("a client that must be asked") << true;
+    }
+    void statusLineFollowsTheClient()
+    {
+        QFETCH(bool, polled);
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->polled = polled;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         MainWindow* w = open(h, Layout::Full);
+        auto* label1 = child<QLabel>(w, "Label1");
+        auto* timer1 = child<QTimer>(w, "Timer1");
+        QTRY_COMPARE(label1->text(), QString("MSN  (Offline)"));
+        QCOMPARE(timer1->isActive(), polled);
+        h.messenger->setStatus(2);
         w->Timer1_Timer();
-        QCOMPARE(child<QLabel>(w, "Label1")->text(), QString("MSN  (Offline)"));
-        h.messenger->status = 2;
+        QCOMPARE(label1->text(), QString("Signing You In..."));
+        QCOMPARE(timer1->isActive(), polled);
+        // From the session's first news on, the line is the session's.
+        QTRY_COMPARE(label1->text(), QString("Cannot connect"));
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         w->Timer1_Timer();
-        QCOMPARE(child<QLabel>(w, "Label1")->text(), QString("Signing You In..."));
+        QCOMPARE(label1->text(), QString("Cannot connect"));
+        QVERIFY(!timer1->isActive());
     }
 
     // ---- menus -------------------------------------------------------------
@@ -949,7 +968,8 @@ private slots:
     void probeNeedsAContact()
     {
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->polled = true; // Timer1 runs for as long as the line follows the client
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         MainWindow* w = open(h, Layout::Full);
         h.dialogs.shown.clear();
         w->mnuStats_Click(); // an empty list: nothing at all
@@ -1019,7 +1039,7 @@ private slots:
     {
         ShellHarness h;
         h.writeContactFile(encodeRecord("Ann", "ann@x"));
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         MainWindow* w = open(h, Layout::Compact);
         h.dialogs.shown.clear();
         // Nothing selected, and still nothing shown: the status is read first.

@@ -112,7 +112,7 @@ private slots:
     void loadStepRunsBeforeTheHandOver()
     {
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         auto* w = new SignInWindow;
         fill(*w, "a@b", "pw");
         QString handOverSeen = "unset";

@@ -47,7 +47,7 @@ private slots:
 
     void aSecondStartBringsTheRunningWindowForwardAndEnds() {
         ShellHarness h; // settings under h.dir.path() + "/config"
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         MainWindow::trayAvailable = [] { return true; };
         SingleCopy running(SingleCopy::defaultLockPath());
         QCOMPARE(running.claim(), SingleCopy::Claim::First);

@@ -125,7 +125,7 @@ private slots:
         QFETCH(QString, form);
         SignInWindow::screenWidthTwips = [screenTwips] { return screenTwips; };
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         QPointer<SignInWindow> signIn = new SignInWindow;
         signIn->show();
         QVERIFY(QTest::qWaitForWindowExposed(signIn));
@@ -144,7 +144,7 @@ private slots:
 
     void menusOpenAndTheContactMenuOpensAtTheClick() {
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         MainWindow* w = MainWindow::obtain(Layout::Full);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));

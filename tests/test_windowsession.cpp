@@ -180,7 +180,7 @@ private slots:
         QFETCH(bool, clientRunning);
         ShellHarness h;
         h.messenger->running = clientRunning;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         ScriptedMsnpServer service, switchboard;
         scriptService(service, switchboard, {});
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
@@ -189,7 +189,7 @@ private slots:
             QVERIFY(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"));
             QTest::qWait(300);
             QCOMPARE(service.connectionCount(), 0);
-            h.messenger->status = 2;
+            h.messenger->setStatus(2);
         }
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         const QStringList told = h.dialogs.prompts().filter("No messenger client is running");

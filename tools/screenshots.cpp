@@ -31,7 +31,7 @@ int main(int argc, char** argv)
 
     for (Layout layout : {Layout::Full, Layout::Compact}) {
         ShellHarness h;
-        h.messenger->status = Messenger::MISTATUS_OFFLINE;
+        h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
         h.writeContactFile(encodeRecord("Ann Example", "ann@example.com") +
                            encodeRecord("Bob Sample", "bob@example.org") +
                            encodeRecord("Chloé Durand", "chloe@example.net") +

@@ -21,7 +21,10 @@ ShellHarness::ShellHarness(bool withDataFolder)
     messenger = fake.get();
     setProgramMessenger(std::move(fake));
     Shutdown::resetForTests();
-    Shutdown::setHandler([this] { ++programEnds; });
+    Shutdown::setHandler([this] {
+        ++programEnds;
+        dialogs.endEveryBox();
+    });
     setLinkOpener([this](const QUrl& target) {
         openedLinks << target.toString();
         return true;

@@ -2,6 +2,7 @@
 
 #include "messenger/Messenger.h"
 #include "shell/Dialogs.h"
+#include "shell/Shutdown.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -12,22 +13,30 @@
 #include <chrono>
 #include <deque>
 
-// A messenger client the tests steer and watch.
+// A messenger client the tests steer and watch. Like the libpurple bridge it says when its
+// status changes, unless it is one that can only be polled.
 class FakeMessenger : public Messenger {
 public:
     bool running = true; // a client answers at all
-    int status = 2;
+    bool polled = false; // it cannot say when its status changes: the window asks at every tick
     std::optional<QString> signinName = QStringLiteral("me@example.com");
     ClientResult answer; // what every action returns
     QStringList calls;   // "InstantMessage:addr", ...
     int statusReads = 0;
 
+    void setStatus(int status)
+    {
+        m_status = status;
+        if (!polled)
+            statusMayHaveChanged();
+    }
     bool present() override { return running; }
     int MyStatus() override
     {
         ++statusReads;
-        return status;
+        return m_status;
     }
+    bool reportsStatusChanges() const override { return !polled; }
     std::optional<QString> MySigninName() override { return signinName; }
     ClientResult InstantMessage(const QString& c) override { return record("InstantMessage", c); }
     ClientResult StartVoice(const QString& c) override { return record("StartVoice", c); }
@@ -40,6 +49,7 @@ private:
         calls << QStringLiteral("%1:%2").arg(QLatin1String(what), c);
         return answer;
     }
+    int m_status = 2;
 };
 
 // Answers message boxes in place of the user and keeps what they said. Like a
@@ -62,12 +72,24 @@ public:
             if (upFor.count() > 0) {
                 QEventLoop up;
                 QTimer::singleShot(upFor, &up, &QEventLoop::quit);
+                loops.push_back(&up);
                 up.exec();
+                loops.pop_back();
             }
+            // The program ended under the box: nobody answered it.
+            if (Shutdown::ending() && r.buttons == Dialogs::Buttons::YesNo)
+                return Dialogs::Answer::Closed;
             return a;
         });
     }
     ~DialogScript() { Dialogs::setResponder({}); }
+
+    // The program ends as a real one does: every box that is up goes with it, unanswered.
+    void endEveryBox()
+    {
+        for (QEventLoop* loop : loops)
+            loop->exit();
+    }
 
     QStringList prompts() const
     {
@@ -84,6 +106,9 @@ public:
     // timers' interval, so they tick under it as they do under a user's box.
     // Zero answers at once, for measurements that must not include a wait.
     std::chrono::milliseconds upFor{150};
+
+private:
+    std::vector<QEventLoop*> loops; // of the boxes up just now, innermost last
 };
 
 // A double-click as real input delivers it: press, release, press,
