@@ -633,6 +633,54 @@ private slots:
         }
     }
 
+    // A box still up when the exit run would end may yet add a contact: the run waits for it,
+    // saves what it added, and only then says "Save Complete" and ends.
+    void theExitRunWaitsForAnOpenBox()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        child<QTimer>(w, "tpb1")->stop(); // driven tick by tick below
+        for (int i = 0; i < 100; ++i)
+            w->tpb1_Timer();
+        w->lblAdd_Click();
+        child<QLineEdit>(w, "txtName")->setText("Ann");
+        child<QLineEdit>(w, "txtEmail")->setText("ann@x");
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        h.dialogs.onShow = [&](const Dialogs::Request& r) {
+            if (r.caption == "Is this correct?")
+                w->tpb1_Timer(); // the run's last tick, under the confirmation
+        };
+        w->cmdAdd_Click();
+        QCOMPARE(h.programEnds, 0);
+        QVERIFY(!h.dialogs.prompts().contains("Save Complete"));
+        w->tpb1_Timer();
+        QCOMPARE(h.dialogs.prompts().last(), QString("Save Complete"));
+        QCOMPARE(h.programEnds, 1);
+        QCOMPARE(h.contactFileBytes(), encodeRecord("Ann", "ann@x"));
+    }
+
+    // A save that fails while the exit run goes on stops leaving too, and says so.
+    void aFailedSaveDuringTheExitRunCallsLeavingOff()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Compact);
+        h.dialogs.answers = {Dialogs::Answer::Yes};
+        w->mnuExit_Click();
+        QVERIFY(child<QTimer>(w, "tpb1")->isActive());
+        add(h, w, "Ann", "ann@x");
+        QVERIFY(QDir(h.dataDir()).removeRecursively());
+        h.dialogs.shown.clear();
+        w->mnuSave_Click();
+        QVERIFY(!child<QTimer>(w, "tpb1")->isActive());
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        const QString told = h.dialogs.shown[0].prompt;
+        QVERIFY2(told.startsWith("Your contacts were not saved.") && told.contains("leaving was called off"),
+                 qPrintable(told));
+        QCOMPARE(h.programEnds, 0);
+    }
+
     void closeWithAFailedSaveKeepsTheWindow()
     {
         ShellHarness h(false);
