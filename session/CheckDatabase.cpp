@@ -115,6 +115,15 @@ std::optional<CheckDatabase::State> CheckDatabase::Connection::layOut() {
                       exec(QStringLiteral("CREATE TABLE IF NOT EXISTS allow_journal (account TEXT NOT NULL, "
                                           "contact_key TEXT NOT NULL, contact TEXT NOT NULL, "
                                           "PRIMARY KEY (account, contact_key)) WITHOUT ROWID")) &&
+                      // Per address in lower case: the latest result, when it came (ms since the
+                      // epoch) and when the contact was last seen online (null: never).
+                      exec(QStringLiteral("CREATE TABLE IF NOT EXISTS results (address TEXT PRIMARY KEY, "
+                                          "kind INTEGER NOT NULL, checked_at INTEGER NOT NULL, "
+                                          "seen_online_at INTEGER) WITHOUT ROWID")) &&
+                      // The whole-list run under way or last done: it goes on with the addresses
+                      // answered before it started.
+                      exec(QStringLiteral("CREATE TABLE IF NOT EXISTS run (id INTEGER PRIMARY KEY CHECK (id = 1), "
+                                          "started_at INTEGER NOT NULL, completed INTEGER NOT NULL)")) &&
                       exec(QStringLiteral("PRAGMA user_version=%1").arg(LayoutVersion)) &&
                       exec(QStringLiteral("COMMIT"));
     return made ? State::Open : State::Unusable;
@@ -193,6 +202,10 @@ QStringList CheckDatabase::entries(const QString& account) {
         while (query.next())
             contacts << query.value(0).toString();
     return contacts;
+}
+
+QSqlDatabase CheckDatabase::connection() const {
+    return m->db();
 }
 
 QString checkDatabasePath(const QString& contactFile) {

@@ -2,11 +2,12 @@
 
 #include "session/AllowListJournal.h"
 
+#include <QSqlDatabase>
 #include <QString>
 #include <memory>
 
 // The program's own database (SQLite) beside the contact file: the allow-list journal, per
-// account. The contact file keeps its format for the programs that read it; this file is
+// account, and the check results. The contact file keeps its format for the programs that read it; this file is
 // Velmora's alone, readable by its owner only. A damaged one is set aside and a new one started;
 // one that another program holds locked, or that a newer Velmora laid out, is left as it is.
 class CheckDatabase : public AllowListJournal {
@@ -31,6 +32,8 @@ public:
     QString path() const;
     QString setAsidePath() const; // where a damaged file went
     QString problem() const;      // what the database said, for the user
+    // For the check results, which share the file.
+    QSqlDatabase connection() const;
 
     Recorded record(const QString& account, const QString& contact) override;
     void erase(const QString& account, const QString& contact) override;

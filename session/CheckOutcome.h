@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 // How one status check ended. The window puts it into words.
 enum class Outcome {
     Online,       // the contact's client rang
@@ -38,3 +40,28 @@ struct SessionStatus {
     bool again = false;                            // a sign-in after one that was lost or failed
     friend bool operator==(const SessionStatus&, const SessionStatus&) = default;
 };
+
+// What is kept of a check: the marks a contact's row shows.
+enum class ResultKind {
+    Online,
+    Offline,
+    NoSuchUser,
+    Unknown, // refused, or no answer: nothing is known
+};
+
+// nullopt for the outcomes that say nothing about the contact because it was never asked.
+inline std::optional<ResultKind> resultKind(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Online: return ResultKind::Online;
+    case Outcome::Offline: return ResultKind::Offline;
+    case Outcome::NoSuchUser: return ResultKind::NoSuchUser;
+    case Outcome::Refused:
+    case Outcome::NoAnswer:
+    case Outcome::BadContact: return ResultKind::Unknown;
+    case Outcome::NotConnected:
+    case Outcome::NotSignedIn:
+    case Outcome::Interrupted:
+    case Outcome::Cancelled: break;
+    }
+    return std::nullopt;
+}

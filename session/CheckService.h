@@ -1,13 +1,48 @@
 #pragma once
 
 #include "session/CheckEngine.h"
+#include "session/CheckResults.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <deque>
 
-// The status checks the program offers, whoever asks for them: the window's single check from
-// the contact menu. Plain inputs (the account, a contact) and plain outcomes; the window puts
-// them into words.
+class QTimer;
+
+// The contacts a whole-list run goes through, in list order. The same address may stand on more
+// than one row; the run asks each address once.
+class RunList {
+public:
+    virtual ~RunList() = default;
+    virtual qint32 rows() const = 0;
+    virtual QString address(qint32 row) const = 0;
+    // Whether no earlier row holds the same address, compared without regard to case.
+    virtual bool firstOfItsAddress(qint32 row) const = 0;
+    virtual qint64 addresses() const = 0; // distinct
+};
+
+// How fast a run may go: at most perSecond checks started a second (0: no limit) and at most
+// atOnce under way, each on a switchboard of its own.
+struct Pace {
+    int perSecond = 3;
+    int atOnce = 2;
+};
+
+struct RunProgress {
+    bool going = false;
+    bool paused = false;  // the connection is down: the run goes on once it is back
+    qint64 checked = 0;   // addresses answered since the run began
+    qint64 total = 0;     // addresses in the list
+    qint64 online = 0;    // of those checked
+    qint64 secondsLeft = -1; // -1: not known yet
+};
+
+// The status checks the program offers, whoever asks for them: the window's single check from the
+// contact menu and the run over the whole list. Plain inputs (the account, a contact, the list)
+// and plain outcomes; the window puts them into words. One engine does every check; a contact the
+// run has under way is not asked twice, and a single check goes ahead of the run's queue.
 class CheckService : public QObject {
     Q_OBJECT
 public:
@@ -19,18 +54,72 @@ public:
     void stop();
     SessionStatus status() const { return m_engine.status(); }
 
+    // Where every result goes; none: results are not kept.
+    void setResults(CheckResults* results) { m_results = results; }
+    void setPace(const Pace& pace);
+    const Pace& pace() const { return m_pace; }
+
     // Checks one contact. A single check ends the one under way, whose answer is never told.
     void check(const QString& contact);
+
+    // Starts the run over the list, or goes on with the one left off (stopped, or cut off by the
+    // program's end): then only the addresses not answered since it began are asked.
+    void checkEveryone(RunList& list);
+    void stopChecking();
+    bool runGoing() const { return m_run.list != nullptr; }
+    RunProgress progress() const;
+    // What "Check Everyone" would do now: how many addresses it would ask, whether it goes on with
+    // a run left off, and about how long that takes at the pace set.
+    struct Plan {
+        qint64 addresses = 0;
+        bool resuming = false;
+        qint64 seconds = 0;
+    };
+    Plan plan(RunList& list);
 
 signals:
     void statusChanged(const SessionStatus& status);
     // The answer to the latest single check.
     void checked(const QString& contact, Outcome outcome);
+    void runChanged(const RunProgress& progress);
 
 private:
+    struct Flight {
+        int id;
+        QString contact;
+        bool single = false;
+        bool run = false;
+    };
+
+    int startFlight(const QString& contact);
     void ended(int id, const QString& contact, Outcome outcome);
+    void sessionChanged(const SessionStatus& status);
+    void feed();
+    bool nextAddress(QString* address);
+    bool paceAllows();
+    void finishRun(bool completed);
+    void noteRunAnswer(bool online);
 
     CheckEngine& m_engine;
+    CheckResults* m_results = nullptr;
+    Pace m_pace;
     int m_lastId = 0;
-    int m_single = 0; // the single check under way
+    QHash<QString, Flight> m_flights; // by address in lower case
+    QHash<int, QString> m_flightById;
+    QString m_single; // the single check under way, by address in lower case
+
+    struct Run {
+        RunList* list = nullptr;
+        qint64 startedAt = 0;
+        qint32 cursor = 0;
+        int underWay = 0;
+        bool paused = false;
+        qint64 checked = 0;
+        qint64 online = 0;
+        qint64 total = 0;
+        std::deque<qint64> answers; // when the latest answers came, for the time left
+    } m_run;
+    QElapsedTimer m_sinceStart; // the pace's clock
+    qint64 m_nextStartMs = 0;
+    QTimer* m_feedTimer;
 };

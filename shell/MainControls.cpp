@@ -167,6 +167,11 @@ void buildBottom(MainControls& c, const MainLayout& table) {
     c.handOverPassword = new QLineEdit(c.client);
     c.handOverPassword->setObjectName(QLatin1String(table.passwordField));
     c.handOverPassword->setEchoMode(QLineEdit::Password);
+
+    c.lblListInfo = label(c.client, "lblListInfo", {}, QString());
+    c.lblListInfo->setTextFormat(Qt::PlainText);
+    c.lblListInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Look::setTextColor(c.lblListInfo, Look::kInactiveCaption);
 }
 
 // Pictures and labels bottom up, then the controls above them all; only the lists, the entry
@@ -175,7 +180,7 @@ void stackAndOrder(MainControls& c, QMainWindow* window, const MainLayout& table
     for (const char* name : table.stacking)
         if (auto* w = c.client->findChild<QWidget*>(QLatin1String(name), Qt::FindDirectChildrenOnly))
             w->raise();
-    QWidget* const above[] = {c.lvName, c.lvEmail, c.txtName, c.txtEmail, c.cmdAdd, c.pb1};
+    QWidget* const above[] = {c.lvName, c.lvEmail, c.lblListInfo, c.txtName, c.txtEmail, c.cmdAdd, c.pb1};
     for (QWidget* w : above)
         w->raise();
 
@@ -193,6 +198,8 @@ void stackAndOrder(MainControls& c, QMainWindow* window, const MainLayout& table
 
 MainControls MainControls::build(QMainWindow* window, const MainLayout& table) {
     MainControls c;
+    c.table = &table;
+    c.listHeight = table.lvName.height();
     c.client = new QWidget(window);
     c.client->setObjectName(QStringLiteral("client"));
     c.client->setFixedSize(table.client);
@@ -202,8 +209,8 @@ MainControls MainControls::build(QMainWindow* window, const MainLayout& table) {
     buildEntryPanel(c, table);
     buildBottom(c, table);
 
-    QWidget* const hidden[] = {c.Label5, c.Label3, c.Label4, c.txtName,         c.txtEmail,
-                               c.cmdAdd, c.Image4, c.pb1,    c.handOverAccount, c.handOverPassword};
+    QWidget* const hidden[] = {c.Label5, c.Label3, c.Label4,      c.txtName,         c.txtEmail,       c.cmdAdd,
+                               c.Image4, c.pb1,    c.lblListInfo, c.handOverAccount, c.handOverPassword};
     for (QWidget* w : hidden)
         w->hide();
     c.setPictures(table.atLoad);
@@ -220,6 +227,26 @@ void MainControls::setPictures(const PanelPictures& p) {
 }
 
 void MainControls::setListHeights(int height) {
+    listHeight = height;
+    layOutLists();
+}
+
+void MainControls::showListInfo(const QString& text) {
+    if (lblListInfo->text() == text && lblListInfo->isVisible() == !text.isEmpty())
+        return;
+    lblListInfo->setText(text);
+    lblListInfo->setVisible(!text.isEmpty());
+    layOutLists();
+}
+
+// The line under the lists takes its room from them, as the entry panel does: the window keeps
+// its size.
+void MainControls::layOutLists() {
+    const int lines = lblListInfo->isVisible() ? int(lblListInfo->text().count(QLatin1Char('\n'))) + 1 : 0;
+    const int info = lines * lblListInfo->fontMetrics().height();
+    const int height = listHeight - info;
     lvName->resize(lvName->width(), height);
     lvEmail->resize(lvEmail->width(), height);
+    const int left = lvName->x();
+    lblListInfo->setGeometry(left, lvName->y() + height, lvEmail->geometry().right() + 1 - left, info);
 }

@@ -38,9 +38,18 @@ struct MainControls {
     QLineEdit* handOverPassword = nullptr;
     QPushButton* cmdAdd = nullptr;
     QProgressBar* pb1 = nullptr;
+    QLabel* lblListInfo = nullptr; // under the lists: a run's progress, what a filter shows
 
     static MainControls build(QMainWindow* window, const MainLayout& table);
 
     void setPictures(const PanelPictures& pictures);
+    // The lists' height as the layout has it; the line under them takes its share of it.
     void setListHeights(int height);
+    void showListInfo(const QString& text); // empty: the line goes and the lists have its room
+
+private:
+    void layOutLists();
+
+    const MainLayout* table = nullptr;
+    int listHeight = 0;
 };

@@ -32,16 +32,22 @@ void separator(QMenu* menu, const char* name) {
     menu->addSeparator()->setObjectName(QLatin1String(name));
 }
 
-QMenu* fileMenu(MainWindow* w, const MainLayout& table, QAction** open) {
+QMenu* fileMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
     QMenu* file = menu(w, "mnuFile", QStringLiteral("&File"));
     item(w, file, "mnuSave", QStringLiteral("&Save"), &MainWindow::mnuSave_Click,
          QKeySequence(Qt::CTRL | Qt::Key_S));
-    *open = file->addAction(QStringLiteral("&Open"));
-    (*open)->setObjectName(QStringLiteral("mnuOpen"));
-    (*open)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m.mnuOpen = file->addAction(QStringLiteral("&Open"));
+    m.mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
+    m.mnuOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     separator(file, table.sepAfterOpen);
     item(w, file, "mnuStats", QStringLiteral("Check User Status"), &MainWindow::mnuStats_Click,
          QKeySequence(Qt::Key_F2));
+    m.mnuCheckAll = item(w, file, "mnuCheckAll", QStringLiteral("Check Everyone"), &MainWindow::mnuCheckAll_Click,
+                         QKeySequence(Qt::SHIFT | Qt::Key_F2));
+    m.mnuOnlineOnly = item(w, file, "mnuOnlineOnly", QStringLiteral("Show Online Only"),
+                           &MainWindow::mnuOnlineOnly_Click);
+    m.mnuOnlineOnly->setCheckable(true);
+    item(w, file, "mnuClearResults", QStringLiteral("Clear Check Results"), &MainWindow::mnuClearResults_Click);
     separator(file, table.sepAfterStats);
     item(w, file, "mnuSysTray", QLatin1String(table.sysTrayCaption), &MainWindow::mnuSysTray_Click,
          table.sysTrayKey);
@@ -104,7 +110,7 @@ MainMenus MainMenus::build(MainWindow* window, const MainLayout& table) {
     MainMenus m;
     QMenuBar* bar = window->menuBar();
     bar->setFont(Look::tahoma());
-    m.file = fileMenu(window, table, &m.mnuOpen);
+    m.file = fileMenu(window, table, m);
     bar->addMenu(m.file);
     bar->addMenu(helpMenu(window));
     // The contact menu sits on the bar hidden: only its pop-up is ever seen.

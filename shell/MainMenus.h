@@ -13,6 +13,8 @@ struct MainMenus {
     QMenu* file = nullptr;
     QMenu* contactMenu = nullptr;
     QAction* mnuOpen = nullptr;
+    QAction* mnuCheckAll = nullptr;   // "Check Everyone", or "Stop Checking" while a run goes
+    QAction* mnuOnlineOnly = nullptr; // checkable
     QSystemTrayIcon* cSysTray2 = nullptr;
 
     static MainMenus build(MainWindow* window, const MainLayout& table);

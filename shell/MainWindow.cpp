@@ -6,6 +6,7 @@
 #include "contacts/ContactStore.h"
 #include "messenger/Messenger.h"
 #include "session/CheckDatabase.h"
+#include "session/CheckResults.h"
 #include "session/CheckService.h"
 #include "session/ServiceSession.h"
 #include "shell/AboutWindow.h"
@@ -14,8 +15,10 @@
 #include "shell/ContactListInput.h"
 #include "shell/EntryPanel.h"
 #include "shell/HelpWindow.h"
+#include "shell/ListChecks.h"
 #include "shell/Look.h"
 #include "shell/Notices.h"
+#include "shell/SaveDisplay.h"
 #include "shell/Shutdown.h"
 #include "shell/StatusLine.h"
 
@@ -86,23 +89,28 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout)) {
     connect(c.Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
     connect(c.lblAdd, &ClickableLabel::clicked, this, &MainWindow::lblAdd_Click);
     actions = std::make_unique<ContactActions>(this, [this]() -> Messenger& { return messenger(); });
-    SaveRules::Display& display = *this;
+    saveDisplay = std::make_unique<SaveDisplay>(this, c.pb1, tpb, tpb1);
     saving = std::make_unique<SaveRules>(
-        display, [] { return appendUnsavedContacts(contactFilePath()); },
+        *saveDisplay, [] { return appendUnsavedContacts(contactFilePath()); },
         [] { return SavedContactCount < NewContactCount; });
     startChecks();
 }
 
 MainWindow::~MainWindow() {
-    // The session speaks to the database until it goes.
+    // The session and the results speak to the database until they go.
+    delete listChecks;
     delete checks;
     delete Session;
+    results.reset();
 }
 
 void MainWindow::startChecks() {
     database = std::make_unique<CheckDatabase>(checkDatabasePath(contactFilePath()));
     Session = new ServiceSession(database->usable() ? database.get() : nullptr, this);
+    results = std::make_unique<CheckResults>(database->usable() ? database.get() : nullptr);
     checks = new CheckService(*Session, this);
+    checks->setResults(results.get());
+    listChecks = new ListChecks(this, c, *checks, *results, menus.mnuCheckAll, menus.mnuOnlineOnly);
     connect(checks, &CheckService::statusChanged, statusLine, &StatusLine::showSession);
     connect(checks, &CheckService::checked, statusLine,
             [this](const QString&, Outcome outcome) { statusLine->showOutcome(outcome); });
@@ -236,52 +244,10 @@ void MainWindow::tpb1_Timer() {
     saving->tick(SaveRules::Run::Exit);
 }
 
-// ---- what the save and leave rules show ----------------------------------------
-
-void MainWindow::showBar(bool visible, int value) {
-    c.pb1->setValue(value);
-    c.pb1->setVisible(visible);
-}
-
-void MainWindow::startRun(SaveRules::Run run) {
-    (run == SaveRules::Run::Save ? tpb : tpb1)->start();
-}
-
-void MainWindow::stopRun(SaveRules::Run run) {
-    (run == SaveRules::Run::Save ? tpb : tpb1)->stop();
-}
-
-bool MainWindow::running(SaveRules::Run run) const {
-    return (run == SaveRules::Run::Save ? tpb : tpb1)->isActive();
-}
-
-void MainWindow::tellSaveFailed(const QString& error, bool leavingCalledOff) {
-    Dialogs::show(this, Notices::saveFailed(error, leavingCalledOff), Dialogs::Buttons::Ok,
-                  Dialogs::Icon::Warning);
-}
-
-void MainWindow::tellSaveComplete() {
-    Dialogs::show(this, QStringLiteral("Save Complete"), Dialogs::Buttons::Ok, Dialogs::Icon::None,
-                  QStringLiteral("Complete"));
-}
-
-int MainWindow::boxesOpen() const {
-    return Dialogs::openCount();
-}
-
-bool MainWindow::ending() const {
-    return Shutdown::ending();
-}
-
-void MainWindow::endAtOnce() {
-    Shutdown::endAtOnce();
-}
-
 // ---- contact list and file --------------------------------------------------
 
 void MainWindow::appendRow() {
-    c.nameRows->showNewRows();
-    c.emailRows->showNewRows();
+    listChecks->contactAdded();
     ++EntryCount;
     if (Timer3)
         Timer3->start();
@@ -401,6 +367,18 @@ void MainWindow::mnuHelp1_Click() {
 void MainWindow::mnuAbout_Click() {
     AboutWindow about(this);
     about.exec();
+}
+
+void MainWindow::mnuCheckAll_Click() {
+    listChecks->checkEveryoneOrStop();
+}
+
+void MainWindow::mnuOnlineOnly_Click() {
+    listChecks->setOnlineOnly(menus.mnuOnlineOnly->isChecked());
+}
+
+void MainWindow::mnuClearResults_Click() {
+    listChecks->clearResults();
 }
 
 // ---- status line and checks -------------------------------------------------

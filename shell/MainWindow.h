@@ -14,18 +14,21 @@
 #include <optional>
 
 class CheckDatabase;
+class CheckResults;
 class CheckService;
+class ListChecks;
 class ContactListInput;
 class EntryPanel;
 class Messenger;
 class QTimer;
+class SaveDisplay;
 class ServiceSession;
 class StatusLine;
 
 // The main window, frmMain or frmMain2: one class, the layout chosen by table. It builds its
 // controls and menus from the table, asks the rules below it (saving and leaving, the entry
 // checks, the check service) and shows what they say.
-class MainWindow : public QMainWindow, private SaveRules::Display {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // The single instance of a run; created and loaded on first use.
@@ -69,6 +72,9 @@ public:
     void mnuVConvo_Click();
     void mnuHelp1_Click();
     void mnuAbout_Click();
+    void mnuCheckAll_Click();
+    void mnuOnlineOnly_Click();
+    void mnuClearResults_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -88,16 +94,6 @@ private:
     void appendRow();
     void popContactMenuAtSelection();
 
-    // SaveRules::Display
-    void showBar(bool visible, int value) override;
-    void startRun(SaveRules::Run run) override;
-    void stopRun(SaveRules::Run run) override;
-    bool running(SaveRules::Run run) const override;
-    void tellSaveFailed(const QString& error, bool leavingCalledOff) override;
-    void tellSaveComplete() override;
-    int boxesOpen() const override;
-    bool ending() const override;
-    void endAtOnce() override;
 
     const MainLayout& table;
     MainControls c;
@@ -106,12 +102,15 @@ private:
     // Window state
     Messenger* MessengerClient = nullptr;
     std::unique_ptr<CheckDatabase> database;
+    std::unique_ptr<CheckResults> results;
     ServiceSession* Session = nullptr;
     CheckService* checks = nullptr;
     StatusLine* statusLine = nullptr;
     EntryPanel* panel = nullptr;
     ContactListInput* listInput = nullptr;
     std::unique_ptr<ContactActions> actions;
+    ListChecks* listChecks = nullptr;
+    std::unique_ptr<SaveDisplay> saveDisplay;
     std::unique_ptr<SaveRules> saving;
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.
     qint32 EntryCount = 0;

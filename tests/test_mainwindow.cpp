@@ -240,7 +240,9 @@ private slots:
         };
         QCOMPARE(items(child<QMenu>(w, "mnuFile")),
                  (QStringList{"mnuSave|&Save|Ctrl+S", "mnuOpen|&Open|Ctrl+O", full ? "-sep4" : "-sep3",
-                              "mnuStats|Check User Status|F2", full ? "-sep5" : "-sep4",
+                              "mnuStats|Check User Status|F2", "mnuCheckAll|Check Everyone|Shift+F2",
+                              "mnuOnlineOnly|Show Online Only|", "mnuClearResults|Clear Check Results|",
+                              full ? "-sep5" : "-sep4",
                               full ? "mnuSysTray|&Hide In SysTray|F7" : "mnuSysTray|&Hide to SysTray|F3",
                               full ? "-sep1" : "-mnuSep", "mnuExit|E&xit|"}));
         QCOMPARE(items(child<QMenu>(w, "mnuHelp")),

@@ -1,9 +1,12 @@
 // The session against scripted servers of the service, over real loopback sockets.
+#include "session/CheckDatabase.h"
+#include "session/CheckService.h"
 #include "session/ServiceSession.h"
 #include "tests/support/ScriptedMsnpServer.h"
 #include "tests/support/SessionTestSupport.h"
 
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTcpSocket>
 #include <QtTest>
 #include <memory>
@@ -189,6 +192,33 @@ Lines lines(std::initializer_list<const char*> texts) {
     Lines out;
     for (const char* t : texts)
         out << QByteArray(t);
+    return out;
+}
+
+// A contact list as the run sees it: rows of addresses, the same address maybe more than once.
+struct Rows : RunList {
+    QStringList list;
+    qint32 rows() const override { return qint32(list.size()); }
+    QString address(qint32 row) const override { return list.at(row); }
+    bool firstOfItsAddress(qint32 row) const override {
+        for (qint32 i = 0; i < row; ++i)
+            if (list.at(i).compare(list.at(row), Qt::CaseInsensitive) == 0)
+                return false;
+        return true;
+    }
+    qint64 addresses() const override {
+        QSet<QString> distinct;
+        for (const QString& a : list)
+            distinct.insert(a.toLower());
+        return distinct.size();
+    }
+};
+
+Lines calls(const Lines& lines) {
+    Lines out;
+    for (const QByteArray& line : lines)
+        if (line.startsWith("CAL 2 "))
+            out << line;
     return out;
 }
 
@@ -755,6 +785,70 @@ private slots:
         QCOMPARE(o->client.states, (QStringList{"connecting", "signed in"}));
         QCOMPARE(o->switchboard.connectionCount(), 0);
         QCOMPARE(o->notification.connectionCount(), 1);
+    }
+
+    // A run over a small list with every kind of answer: stopped and taken up again, and cut off
+    // in the middle by a dropped connection. Each address is called once a run (a call lost to the
+    // drop may be made again), duplicates share one result, and the account's lists stay as they
+    // were.
+    void aRunOverTheWholeList() {
+        Directory directory;
+        directory.offline.insert("weird@example.com"); // its call is answered with an error
+        auto o = online("", &directory);
+        auto directoryCal = [&](const Lines& f) {
+            if (f.value(2) == "weird@example.com")
+                return Reply{"500 " + trid(f) + "\r\n"};
+            const QByteArray who = f.value(2);
+            const QByteArray code = !directory.exists(who)          ? "207"
+                                    : !directory.listed(who)        ? "205"
+                                    : directory.offline.contains(who) ? "217"
+                                                                    : "";
+            return Reply{code.isEmpty() ? "CAL " + trid(f) + " RINGING 1\r\n" : code + " " + trid(f) + "\r\n"};
+        };
+        o->switchboard.on("CAL", directoryCal);
+        QVERIFY(signedIn(*o));
+        QTemporaryDir dir;
+        CheckDatabase database(dir.filePath("velmora.db"));
+        CheckResults results(&database);
+        CheckService service(*o->client.session);
+        service.setResults(&results);
+        service.setPace({0, 2});
+        Rows list;
+        list.list = {"bob@example.com", "dave@example.com", "carol@example.com", "Bob@Example.com",
+                          "erin@example.com", "nobody@example.com", "weird@example.com"};
+        int recorded = 0;
+        connect(&results, &CheckResults::recorded, this, [&] {
+            if (++recorded == 2)
+                service.stopChecking();
+            if (recorded == 4)
+                o->notification.drop();
+        });
+        const QSet<QByteArray> allowBefore = directory.allow;
+        service.checkEveryone(list);
+        QTRY_VERIFY_WITH_TIMEOUT(!service.runGoing(), Patience);
+        QCOMPARE(results.answeredSince(0), 2);
+        service.checkEveryone(list); // goes on where it stopped
+        QTRY_VERIFY_WITH_TIMEOUT(!service.runGoing(), 4 * Patience);
+        QVERIFY(o->client.states.contains("waiting: connection lost"));
+        const std::map<QString, ResultKind> expected{
+            {"bob@example.com", ResultKind::Online},    {"dave@example.com", ResultKind::Offline},
+            {"carol@example.com", ResultKind::Online},  {"erin@example.com", ResultKind::Offline},
+            {"nobody@example.com", ResultKind::NoSuchUser}, {"weird@example.com", ResultKind::Unknown}};
+        for (const auto& [address, kind] : expected) {
+            const auto result = results.find(address);
+            QVERIFY2(result && result->kind == kind, qPrintable(address));
+        }
+        QCOMPARE(results.run().completed, true);
+        QCOMPARE(results.answeredSince(results.run().startedAt), qint64(expected.size()));
+        // One call an address, but one that the drop cut off; the duplicate shares bob's.
+        const Lines made = calls(o->switchboard.lines());
+        QVERIFY2(made.size() >= 6 && made.size() <= 7, qPrintable(QString::number(made.size())));
+        QVERIFY(!made.contains("CAL 2 Bob@Example.com"));
+        QTRY_COMPARE_WITH_TIMEOUT(directory.allow, allowBefore, Patience);
+        // A run that was completed starts over.
+        service.checkEveryone(list);
+        QTRY_VERIFY_WITH_TIMEOUT(!service.runGoing(), Patience);
+        QCOMPARE(calls(o->switchboard.lines()).size(), made.size() + 6);
     }
 
     // A redirect after the sign-in, in the middle of a check, neither drops the check nor the

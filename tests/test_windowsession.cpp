@@ -1,6 +1,7 @@
 // A new user signs in, checks a contact with F2 and reads the answer, through
 // the real windows against a scripted service on 127.0.0.1.
 #include "contacts/ContactFile.h"
+#include "session/CheckOutcome.h"
 #include "session/ServiceSession.h"
 #include "shell/SessionText.h"
 #include "shell/MainWindow.h"
@@ -9,6 +10,7 @@
 #include "tests/support/ShellHarness.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -215,6 +217,59 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("Reconnecting..."), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         QCOMPARE(service.connectionCount(), 2);
+    }
+
+    // A run over the list marks every row, a single check goes ahead of it, and "Show Online Only"
+    // leaves both lists with the online contacts, where the actions work on what is shown.
+    void checkingEveryone()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Bob", "bob@x") + encodeRecord("Dave", "dave@x") +
+                           encodeRecord("Carol", "carol@x") + encodeRecord("Bob again", "BOB@x"));
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        switchboard.setChunkDelay(150); // each answer takes a while, so the run is still going below
+        switchboard.on("CAL", [](const Lines& f) {
+            return f.value(2).toLower() == "dave@x" ? Reply{"", "217 2\r\n"} : Reply{"", "CAL 2 RINGING 1\r\n"};
+        });
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("password");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
+
+        w->mnuCheckAll_Click();
+        auto* checkAll = w->findChild<QAction*>("mnuCheckAll");
+        QCOMPARE(checkAll->text(), QString("Stop Checking"));
+        select(w, 2);
+        w->mnuStats_Click(); // ahead of the run's queue
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("Online"), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(checkAll->text(), QString("Check Everyone"), 3 * Patience);
+        QCOMPARE(label(w, "Label2"), QString("carol@x's Status: "));
+        // Every address once, carol's only by the single check: the run did not ask again.
+        QCOMPARE(switchboard.lines().count("CAL 2 carol@x"), 1);
+        QCOMPARE(switchboard.lines().count("CAL 2 bob@x") + switchboard.lines().count("CAL 2 dave@x"), 2);
+
+        auto* emails = w->findChild<QAbstractItemView*>("lvEmail")->model();
+        const QList<int> kinds{int(ResultKind::Online), int(ResultKind::Offline), int(ResultKind::Online),
+                               int(ResultKind::Online)};
+        for (int row = 0; row < 4; ++row) {
+            QTRY_COMPARE_WITH_TIMEOUT(emails->index(row, 0).data(Qt::UserRole + 1).toInt(), kinds[row], Patience);
+            QVERIFY(emails->index(row, 0).data(Qt::ToolTipRole).toString().contains(row == 1 ? "Offline, " : "Online, "));
+        }
+
+        auto* onlineOnly = w->findChild<QAction*>("mnuOnlineOnly");
+        onlineOnly->trigger();
+        QVERIFY(onlineOnly->isChecked());
+        auto* names = w->findChild<QAbstractItemView*>("lvName")->model();
+        QCOMPARE(emails->rowCount(), 3);
+        QCOMPARE(names->index(1, 0).data().toString(), QString("Carol"));
+        QCOMPARE(emails->index(1, 0).data().toString(), QString("carol@x"));
+        QCOMPARE(label(w, "lblListInfo"), QString("3 of 4 shown"));
+        select(w, 2);
+        w->mnuConvo_Click();
+        QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:BOB@x"});
+        onlineOnly->trigger();
+        QCOMPARE(emails->rowCount(), 4);
     }
 };
 

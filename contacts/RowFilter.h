@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QtGlobal>
+#include <optional>
+#include <vector>
+
+class ContactListModel;
+
+// Which store rows the lists show: every row, or those that pass every filter that is on (the
+// contacts found by a search, the contacts online). The result is one vector of store rows, 4
+// bytes a row shown, shared by both lists so they stay in step.
+class RowFilter {
+public:
+    explicit RowFilter(std::vector<ContactListModel*> models);
+
+    // nullopt: this filter is off. The rows must be ascending.
+    void setFound(std::optional<std::vector<quint32>> rows);
+    void setOnline(std::optional<std::vector<quint32>> rows);
+    const std::optional<std::vector<quint32>>& online() const { return m_online; }
+    bool active() const { return m_found || m_online; }
+    // Rows shown just now.
+    qint64 shown() const;
+
+private:
+    void apply();
+
+    std::vector<ContactListModel*> m_models;
+    std::optional<std::vector<quint32>> m_found;
+    std::optional<std::vector<quint32>> m_online;
+    std::vector<quint32> m_shown;
+};

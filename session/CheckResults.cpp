@@ -1,0 +1,188 @@
+#include "session/CheckResults.h"
+
+#include "session/CheckDatabase.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QVariant>
+
+namespace {
+// Rows looked up for the lists, kept while they are likely to be painted again.
+constexpr int CacheLimit = 8192;
+} // namespace
+
+CheckResults::CheckResults(CheckDatabase* database, QObject* parent)
+    : QObject(parent), m_database(database), m_flushTimer(new QTimer(this)) {
+    m_flushTimer->setSingleShot(true);
+    m_flushTimer->setInterval(FlushMs);
+    connect(m_flushTimer, &QTimer::timeout, this, &CheckResults::flush);
+}
+
+CheckResults::~CheckResults() {
+    flush();
+}
+
+bool CheckResults::stored() const {
+    return m_database && m_database->usable();
+}
+
+void CheckResults::record(const QString& address, ResultKind kind, qint64 now) {
+    const QString key = address.toLower();
+    const std::optional<Result> before = find(key);
+    const Result result{kind, now, kind == ResultKind::Online ? now : before ? before->seenOnlineAt : 0};
+    m_pending.insert(key, result);
+    m_cache.insert(key, result);
+    if (!m_flushTimer->isActive())
+        m_flushTimer->start();
+    emit recorded(key, result);
+}
+
+std::optional<CheckResults::Result> CheckResults::find(const QString& address) {
+    const QString key = address.toLower();
+    if (const auto pending = m_pending.constFind(key); pending != m_pending.cend())
+        return *pending;
+    if (const auto kept = m_kept.constFind(key); kept != m_kept.cend())
+        return *kept;
+    if (const auto cached = m_cache.constFind(key); cached != m_cache.cend())
+        return *cached;
+    if (m_cache.size() >= CacheLimit)
+        m_cache.clear();
+    const std::optional<Result> found = fromDatabase(key);
+    m_cache.insert(key, found);
+    return found;
+}
+
+std::optional<CheckResults::Result> CheckResults::fromDatabase(const QString& key) {
+    if (!stored())
+        return std::nullopt;
+    QSqlQuery query(m_database->connection());
+    query.prepare(QStringLiteral("SELECT kind, checked_at, seen_online_at FROM results WHERE address = ?"));
+    query.addBindValue(key);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    const int kind = query.value(0).toInt();
+    if (kind < 0 || kind > int(ResultKind::Unknown))
+        return std::nullopt;
+    return Result{ResultKind(kind), query.value(1).toLongLong(), query.value(2).toLongLong()};
+}
+
+void CheckResults::flush() {
+    m_flushTimer->stop();
+    if (!stored()) {
+        m_kept.insert(m_pending);
+        m_pending.clear();
+        return;
+    }
+    if (m_pending.isEmpty() && !m_runPending)
+        return;
+    QSqlDatabase db = m_database->connection();
+    db.transaction();
+    QSqlQuery write(db);
+    write.prepare(QStringLiteral(
+        "INSERT INTO results (address, kind, checked_at, seen_online_at) VALUES (?, ?, ?, ?) "
+        "ON CONFLICT (address) DO UPDATE SET kind = excluded.kind, checked_at = excluded.checked_at, "
+        "seen_online_at = excluded.seen_online_at"));
+    for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+        write.addBindValue(it.key());
+        write.addBindValue(int(it->kind));
+        write.addBindValue(it->checkedAt);
+        write.addBindValue(it->seenOnlineAt ? QVariant(it->seenOnlineAt) : QVariant());
+        write.exec();
+    }
+    if (m_runPending && m_run) {
+        QSqlQuery run(db);
+        run.prepare(QStringLiteral("INSERT OR REPLACE INTO run (id, started_at, completed) VALUES (1, ?, ?)"));
+        run.addBindValue(m_run->startedAt);
+        run.addBindValue(m_run->completed ? 1 : 0);
+        run.exec();
+    }
+    db.commit();
+    m_pending.clear();
+    m_runPending = false;
+}
+
+QStringList CheckResults::online() {
+    flush();
+    QStringList addresses;
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
+        if (it->kind == ResultKind::Online)
+            addresses << it.key();
+    if (!stored())
+        return addresses;
+    QSqlQuery query(m_database->connection());
+    if (query.exec(QStringLiteral("SELECT address FROM results WHERE kind = 0")))
+        while (query.next())
+            addresses << query.value(0).toString();
+    return addresses;
+}
+
+bool CheckResults::any() {
+    if (!m_pending.isEmpty() || !m_kept.isEmpty())
+        return true;
+    if (!stored())
+        return false;
+    QSqlQuery query(m_database->connection());
+    return query.exec(QStringLiteral("SELECT 1 FROM results LIMIT 1")) && query.next();
+}
+
+void CheckResults::clear() {
+    m_flushTimer->stop();
+    m_pending.clear();
+    m_kept.clear();
+    m_cache.clear();
+    m_run = Run{};
+    m_runPending = false;
+    if (!stored())
+        return;
+    QSqlDatabase db = m_database->connection();
+    db.transaction();
+    QSqlQuery(db).exec(QStringLiteral("DELETE FROM results"));
+    QSqlQuery(db).exec(QStringLiteral("DELETE FROM run"));
+    db.commit();
+}
+
+CheckResults::Run CheckResults::run() {
+    if (m_run)
+        return *m_run;
+    Run run;
+    if (stored()) {
+        QSqlQuery query(m_database->connection());
+        if (query.exec(QStringLiteral("SELECT started_at, completed FROM run WHERE id = 1")) && query.next())
+            run = Run{query.value(0).toLongLong(), query.value(1).toInt() != 0};
+    }
+    m_run = run;
+    return run;
+}
+
+void CheckResults::setRun(const Run& run) {
+    m_run = run;
+    m_runPending = true;
+    if (!m_flushTimer->isActive())
+        m_flushTimer->start();
+}
+
+qint64 CheckResults::count(const QString& where, qint64 since) {
+    qint64 n = 0;
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
+        if (it->checkedAt >= since && (where.isEmpty() || it->kind == ResultKind::Online))
+            ++n;
+    if (!stored())
+        return n;
+    QSqlQuery query(m_database->connection());
+    query.prepare(QStringLiteral("SELECT count(*) FROM results WHERE checked_at >= ? %1").arg(where));
+    query.addBindValue(since);
+    if (query.exec() && query.next())
+        n += query.value(0).toLongLong();
+    return n;
+}
+
+qint64 CheckResults::answeredSince(qint64 since) {
+    flush();
+    return count(QString(), since);
+}
+
+qint64 CheckResults::onlineSince(qint64 since) {
+    flush();
+    return count(QStringLiteral("AND kind = 0"), since);
+}

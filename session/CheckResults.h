@@ -1,0 +1,71 @@
+#pragma once
+
+#include "session/CheckOutcome.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class CheckDatabase;
+class QTimer;
+
+// The latest result of every address checked, and the whole-list run under way, kept in the
+// program's database. Results are written in one transaction at most every second, never one by
+// one, so a run costs the disk little and a crash loses at most the last second. An address is
+// matched without regard to case. Without a usable database the results last as long as the
+// program.
+class CheckResults : public QObject {
+    Q_OBJECT
+public:
+    struct Result {
+        ResultKind kind;
+        qint64 checkedAt;    // ms since the epoch
+        qint64 seenOnlineAt; // 0: never
+    };
+    struct Run {
+        qint64 startedAt = 0; // 0: none yet
+        bool completed = true;
+    };
+
+    static constexpr int FlushMs = 1000;
+
+    explicit CheckResults(CheckDatabase* database, QObject* parent = nullptr);
+    ~CheckResults() override;
+
+    void record(const QString& address, ResultKind kind, qint64 now);
+    std::optional<Result> find(const QString& address);
+    // Every address whose latest result is online.
+    QStringList online();
+    // Whether any result is kept at all.
+    bool any();
+    // Forgets every result and the run.
+    void clear();
+
+    Run run();
+    void setRun(const Run& run);
+    // Addresses answered, and found online, since the given time.
+    qint64 answeredSince(qint64 since);
+    qint64 onlineSince(qint64 since);
+
+    // Writes what waits now: when the program leaves.
+    void flush();
+
+signals:
+    // A result was recorded (not yet written, maybe).
+    void recorded(const QString& address, const CheckResults::Result& result);
+
+private:
+    bool stored() const;
+    std::optional<Result> fromDatabase(const QString& key);
+    qint64 count(const QString& where, qint64 since);
+
+    CheckDatabase* m_database;
+    QHash<QString, Result> m_pending; // recorded, not yet written
+    QHash<QString, Result> m_kept;    // without a database: everything recorded
+    QHash<QString, std::optional<Result>> m_cache;
+    std::optional<Run> m_run;
+    bool m_runPending = false;
+    QTimer* m_flushTimer;
+};

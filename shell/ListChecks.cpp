@@ -1,0 +1,270 @@
+#include "shell/ListChecks.h"
+
+#include "contacts/ContactListModel.h"
+#include "contacts/ContactStore.h"
+#include "shell/Dialogs.h"
+#include "shell/MainControls.h"
+#include "shell/Marks.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QDateTime>
+#include <QItemSelectionModel>
+#include <QLocale>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+
+// How often, at most, the marks and the line under the lists follow the news.
+constexpr int NewsMs = 300;
+
+// [Checks] in the settings file: gentle by default, for a public server.
+Pace paceFromSettings() {
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tavlo"), QStringLiteral("Tavlo"));
+    Pace pace;
+    pace.perSecond = settings.value(QStringLiteral("Checks/PerSecond"), pace.perSecond).toInt();
+    pace.atOnce = settings.value(QStringLiteral("Checks/AtOnce"), pace.atOnce).toInt();
+    return pace;
+}
+
+QString number(qint64 n) {
+    return QLocale(QLocale::English).toString(n);
+}
+
+// "14:02" today, "3 Dec" this year, "3 Dec 2025" before.
+QString when(qint64 ms) {
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
+    const QDate today = QDate::currentDate();
+    if (at.date() == today)
+        return at.toString(QStringLiteral("HH:mm"));
+    return at.toString(at.date().year() == today.year() ? QStringLiteral("d MMM") : QStringLiteral("d MMM yyyy"));
+}
+
+// "Offline, 14:02 · last seen online 3 Dec"
+QString describe(const CheckResults::Result& result) {
+    QString text = Marks::words(result.kind) + QStringLiteral(", ") + when(result.checkedAt);
+    if (result.kind != ResultKind::Online && result.seenOnlineAt)
+        text += QStringLiteral(" · last seen online ") + when(result.seenOnlineAt);
+    return text;
+}
+
+QString duration(qint64 seconds) {
+    const qint64 minutes = std::max<qint64>(1, (seconds + 30) / 60);
+    if (minutes < 60)
+        return minutes == 1 ? QStringLiteral("About a minute") : QStringLiteral("About %1 minutes").arg(minutes);
+    const qint64 hours = minutes / 60;
+    const qint64 rest = minutes % 60;
+    QString text = hours == 1 ? QStringLiteral("About an hour") : QStringLiteral("About %1 hours").arg(hours);
+    if (rest >= 5)
+        text += QStringLiteral(" %1 minutes").arg(rest);
+    return text;
+}
+
+// "1,204 of 5,000 · 87 online · 21 min left"
+QString runLine(const RunProgress& p) {
+    QString line = QStringLiteral("%1 of %2 · %3 online").arg(number(p.checked), number(p.total), number(p.online));
+    if (p.paused)
+        return line + QStringLiteral(" · waiting for the connection");
+    if (p.secondsLeft >= 0)
+        line += p.secondsLeft < 60 ? QStringLiteral(" · under a minute left")
+                                   : QStringLiteral(" · %1 min left").arg(number((p.secondsLeft + 30) / 60));
+    return line;
+}
+
+} // namespace
+
+ListChecks::ListChecks(QWidget* window, MainControls& controls, CheckService& checks, CheckResults& results,
+                       QAction* checkAll, QAction* onlineOnly)
+    : QObject(window), m_window(window), c(controls), m_checks(checks), m_results(results), m_checkAll(checkAll),
+      m_onlineOnly(onlineOnly), m_marks(new MarkDelegate(c.lvEmail)), m_filter({c.nameRows, c.emailRows}),
+      m_news(new QTimer(this)) {
+    m_checks.setPace(paceFromSettings());
+    m_marks->setRoomForMarks(m_results.any());
+    c.lvEmail->setItemDelegate(m_marks);
+    c.emailRows->setExtra([this](qint32 row, int role) { return extra(row, role); });
+    m_news->setSingleShot(true);
+    m_news->setInterval(NewsMs);
+    connect(m_news, &QTimer::timeout, this, &ListChecks::showNews);
+    connect(&m_results, &CheckResults::recorded, this, &ListChecks::recorded);
+    connect(&m_checks, &CheckService::runChanged, this, [this](const RunProgress& progress) {
+        if (!progress.going)
+            showNews(); // the menu says "Check Everyone" again at once
+        else if (!m_news->isActive())
+            m_news->start();
+    });
+}
+
+ListChecks::~ListChecks() = default;
+
+// ---- the list as the run sees it ---------------------------------------------
+
+AddressIndex& ListChecks::index() {
+    if (!m_index) {
+        m_index = std::make_unique<AddressIndex>();
+        m_index->build(contactStore());
+    } else {
+        m_index->catchUp(contactStore());
+    }
+    return *m_index;
+}
+
+qint32 ListChecks::rows() const {
+    return contactStore().rowCount();
+}
+
+QString ListChecks::address(qint32 row) const {
+    return contactStore().rowField(row, ContactField::Email);
+}
+
+bool ListChecks::firstOfItsAddress(qint32 row) const {
+    return const_cast<ListChecks*>(this)->index().firstOfItsAddress(row, address(row));
+}
+
+qint64 ListChecks::addresses() const {
+    return const_cast<ListChecks*>(this)->index().distinct();
+}
+
+// ---- marks ---------------------------------------------------------------------
+
+QVariant ListChecks::extra(qint32 storeRow, int role) {
+    if (role != Marks::KindRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole)
+        return {};
+    const QString contact = address(storeRow);
+    const std::optional<CheckResults::Result> result = m_results.find(contact);
+    if (!result)
+        return {};
+    if (role == Marks::KindRole)
+        return int(result->kind);
+    if (role == Qt::ToolTipRole)
+        return contact + QLatin1Char('\n') + describe(*result);
+    return contact + QStringLiteral(", ") + Marks::words(result->kind);
+}
+
+void ListChecks::recorded(const QString& address, const CheckResults::Result&) {
+    m_changed.insert(address);
+    m_marks->setRoomForMarks(true);
+    if (!m_news->isActive())
+        m_news->start();
+}
+
+void ListChecks::showNews() {
+    m_news->stop();
+    if (!m_changed.isEmpty()) {
+        if (m_filter.online())
+            updateOnlineRows();
+        c.emailRows->extraChanged();
+        m_changed.clear();
+    }
+    m_checkAll->setText(m_checks.runGoing() ? QStringLiteral("Stop Checking") : QStringLiteral("Check Everyone"));
+    showLine();
+}
+
+void ListChecks::showLine() {
+    QStringList lines;
+    if (const RunProgress progress = m_checks.progress(); progress.going)
+        lines << runLine(progress);
+    if (m_filter.active())
+        lines << QStringLiteral("%1 of %2 shown").arg(number(m_filter.shown()), number(contactStore().rowCount()));
+    c.showListInfo(lines.join(QLatin1Char('\n')));
+}
+
+// ---- the whole list ------------------------------------------------------------
+
+void ListChecks::checkEveryoneOrStop() {
+    if (m_checks.runGoing()) {
+        m_checks.stopChecking();
+        return;
+    }
+    const CheckService::Plan plan = m_checks.plan(*this);
+    if (plan.seconds > 60) {
+        const QString what = plan.resuming
+                                 ? QStringLiteral("This goes on with the %1 contacts not checked yet, calling each once")
+                                 : QStringLiteral("This calls each of your %1 contacts once");
+        const QString question = what.arg(number(plan.addresses)) +
+                                 QStringLiteral("; an online contact's messenger sees a call that ends at once. "
+                                                "%1. Go on?")
+                                     .arg(duration(plan.seconds));
+        if (Dialogs::show(m_window, question, Dialogs::Buttons::YesNo, Dialogs::Icon::Question,
+                          QStringLiteral("Check Everyone")) != Dialogs::Answer::Yes)
+            return;
+    }
+    m_checks.checkEveryone(*this);
+    showNews();
+}
+
+// ---- who is online -------------------------------------------------------------
+
+void ListChecks::keepSelection(const std::function<void()>& change) {
+    const QModelIndexList selected = c.lvEmail->selectionModel()->selectedRows();
+    const qint32 storeRow = selected.isEmpty() ? -1 : c.emailRows->storeRow(selected.first().row());
+    change();
+    const int row = storeRow < 0 ? -1 : c.emailRows->rowOf(storeRow);
+    if (row < 0)
+        return;
+    const QModelIndex at = c.emailRows->index(row);
+    c.lvEmail->selectionModel()->select(at, QItemSelectionModel::ClearAndSelect);
+    c.lvEmail->scrollTo(at);
+}
+
+void ListChecks::setOnlineOnly(bool on) {
+    m_onlineOnly->setChecked(on);
+    std::optional<std::vector<quint32>> rows;
+    if (on) {
+        rows.emplace();
+        for (const QString& online : m_results.online())
+            for (quint32 row : index().rowsOf(online))
+                rows->push_back(row);
+        std::sort(rows->begin(), rows->end());
+        rows->erase(std::unique(rows->begin(), rows->end()), rows->end());
+    }
+    keepSelection([&] { m_filter.setOnline(std::move(rows)); });
+    showLine();
+}
+
+// Contacts that went online join the lists, those that went offline leave them.
+void ListChecks::updateOnlineRows() {
+    std::vector<quint32> rows = *m_filter.online();
+    for (const QString& changed : std::as_const(m_changed)) {
+        const std::vector<quint32> its = index().rowsOf(changed);
+        const auto result = m_results.find(changed);
+        if (result && result->kind == ResultKind::Online) {
+            rows.insert(rows.end(), its.begin(), its.end());
+        } else {
+            std::erase_if(rows, [&](quint32 row) { return std::binary_search(its.begin(), its.end(), row); });
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    keepSelection([&] { m_filter.setOnline(std::move(rows)); });
+}
+
+void ListChecks::contactAdded() {
+    if (m_index)
+        m_index->catchUp(contactStore());
+    c.nameRows->showNewRows();
+    c.emailRows->showNewRows();
+    if (m_filter.online()) {
+        // Added while only online contacts are shown, it stays shown: it is what the user just did.
+        std::vector<quint32> rows = *m_filter.online();
+        rows.push_back(quint32(contactStore().rowCount() - 1));
+        keepSelection([&] { m_filter.setOnline(std::move(rows)); });
+    }
+    showLine();
+}
+
+void ListChecks::clearResults() {
+    if (Dialogs::show(m_window,
+                      QStringLiteral("Forget every check result? The marks go, and so does who was online; your "
+                                     "contacts stay as they are."),
+                      Dialogs::Buttons::YesNo, Dialogs::Icon::Question,
+                      QStringLiteral("Clear Check Results")) != Dialogs::Answer::Yes)
+        return;
+    m_checks.stopChecking();
+    m_results.clear();
+    m_marks->setRoomForMarks(false);
+    if (m_filter.online())
+        m_filter.setOnline(std::vector<quint32>{});
+    c.emailRows->extraChanged();
+    showNews();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "contacts/AddressIndex.h"
+#include "contacts/RowFilter.h"
+#include "session/CheckResults.h"
+#include "session/CheckService.h"
+
+#include <QObject>
+#include <QSet>
+#include <memory>
+
+class MarkDelegate;
+class QAction;
+class QTimer;
+class QWidget;
+struct MainControls;
+
+// What the window shows of checks over the whole list: "Check Everyone" and its question, the
+// line under the lists with the run's progress and what the filter shows, a mark per row of the
+// e-mail list, and "Show Online Only". The checks themselves are the check service's.
+class ListChecks : public QObject, private RunList {
+    Q_OBJECT
+public:
+    ListChecks(QWidget* window, MainControls& controls, CheckService& checks, CheckResults& results,
+               QAction* checkAll, QAction* onlineOnly);
+    ~ListChecks() override;
+
+    // "Check Everyone", or "Stop Checking" while a run goes.
+    void checkEveryoneOrStop();
+    void setOnlineOnly(bool on);
+    void clearResults();
+    // A contact joined the lists: found by the run, and shown while only online contacts are.
+    void contactAdded();
+
+private:
+    // RunList
+    qint32 rows() const override;
+    QString address(qint32 row) const override;
+    bool firstOfItsAddress(qint32 row) const override;
+    qint64 addresses() const override;
+
+    AddressIndex& index();
+    QVariant extra(qint32 storeRow, int role);
+    void recorded(const QString& address, const CheckResults::Result& result);
+    void showNews();
+    void updateOnlineRows();
+    void showLine();
+    void keepSelection(const std::function<void()>& change);
+
+    QWidget* m_window;
+    MainControls& c;
+    CheckService& m_checks;
+    CheckResults& m_results;
+    QAction* m_checkAll;
+    QAction* m_onlineOnly;
+    MarkDelegate* m_marks;
+    RowFilter m_filter;
+    std::unique_ptr<AddressIndex> m_index;
+    QSet<QString> m_changed; // addresses with news since the lists were last told
+    QTimer* m_news;          // the lists and the line are told at most a few times a second
+};
