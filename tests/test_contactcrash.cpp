@@ -1,16 +1,21 @@
 // A save killed at a random moment: the file must hold the earlier records byte for byte, then
 // whole records of the batch only, and the next save must read back in full after whatever the
-// killed one left.
+// killed one left. A run's results killed at a random moment: the database opens, and holds whole
+// and true results only, all but at most the last second's.
 //
-// VELMORA_CRASH_ROUNDS sets how many kills (default 20), VELMORA_CRASH_SEED replays a run.
+// VELMORA_CRASH_ROUNDS sets how many kills (default 20, a quarter of it for the results),
+// VELMORA_CRASH_SEED replays a run.
 
 #include "contacts/ContactFile.h"
+#include "session/CheckDatabase.h"
+#include "tests/support/ResultsCrashBatch.h"
 #include "tests/support/ContactCrashBatch.h"
 #include "tests/support/ContactTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +61,7 @@ class ContactCrashTest : public QObject {
 
 private slots:
     void killedSaveLeavesOnlyWholeRecords();
+    void killedRunKeepsWholeTrueResults();
 };
 
 void ContactCrashTest::killedSaveLeavesOnlyWholeRecords() {
@@ -127,6 +133,65 @@ void ContactCrashTest::killedSaveLeavesOnlyWholeRecords() {
     qInfo("save takes ~%lld us; of %d kills: %d before any write, %d part-way (%d cut inside a record), "
           "%d after the last record",
           saveUs, rounds, untouched, partial, torn, complete);
+}
+
+void ContactCrashTest::killedRunKeepsWholeTrueResults() {
+    const int rounds = std::max(1, envInt("VELMORA_CRASH_ROUNDS", 20) / 4);
+    const quint32 seed =
+        quint32(envInt("VELMORA_CRASH_SEED", int(QRandomGenerator::global()->generate() >> 1)));
+    QRandomGenerator rng(seed);
+    QTemporaryDir dir;
+    for (int round = 0; round < rounds; ++round) {
+        const QString path = dir.filePath(QStringLiteral("round%1.db").arg(round));
+        QProcess p;
+        p.setProgram(QStringLiteral(RESULTS_CRASH_RECORDER));
+        p.setArguments({path});
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start();
+        QVERIFY(p.waitForReadyRead(10'000) && p.readLine() == "ready\n");
+        // What it said it had recorded, by when: all of it a second and a bit before the kill
+        // must be in the database.
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 killAt = 300 + qint64(rng.generateDouble() * 2500);
+        QList<std::pair<qint64, qint64>> said;
+        while (clock.elapsed() < killAt) {
+            p.waitForReadyRead(int(std::max<qint64>(1, killAt - clock.elapsed())));
+            while (p.canReadLine())
+                said.append({clock.elapsed(), p.readLine().trimmed().toLongLong()});
+        }
+        p.kill();
+        QVERIFY(p.waitForFinished(10'000));
+        qint64 surely = 0;
+        for (const auto& [at, count] : said)
+            if (at < killAt - 1300)
+                surely = count;
+
+        CheckDatabase database(path);
+        QCOMPARE(database.state(), CheckDatabase::State::Open);
+        QSqlQuery check(database.connection());
+        QVERIFY(check.exec("PRAGMA integrity_check") && check.next());
+        QCOMPARE(check.value(0).toString(), QString("ok"));
+        QSqlQuery rows(database.connection());
+        QVERIFY(rows.exec("SELECT address, kind, checked_at, seen_online_at FROM results"));
+        qint64 stored = 0, highest = 0;
+        while (rows.next()) {
+            const qint64 n = rows.value(0).toString().mid(1).section(QLatin1Char('@'), 0, 0).toLongLong();
+            QCOMPARE(rows.value(0).toString(), resultstest::address(n));
+            QCOMPARE(rows.value(1).toInt(), int(resultstest::kind(n)));
+            QCOMPARE(rows.value(2).toLongLong(), resultstest::when(n));
+            QCOMPARE(rows.value(3).toLongLong(), resultstest::kind(n) == ResultKind::Online ? resultstest::when(n) : 0);
+            ++stored;
+            highest = std::max(highest, n);
+        }
+        // Written a second's worth at a time: every result up to the last one kept.
+        QCOMPARE(stored, highest);
+        QVERIFY2(stored >= surely, qPrintable(QStringLiteral("round %1: %2 kept, %3 recorded more than a second "
+                                                             "before the kill")
+                                                  .arg(round)
+                                                  .arg(stored)
+                                                  .arg(surely)));
+    }
 }
 
 QTEST_GUILESS_MAIN(ContactCrashTest)

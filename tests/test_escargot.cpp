@@ -2,9 +2,12 @@
 // support/escargot_fixture.py from a copy of its source named by ESCARGOT_DIR. Velmora reaches it
 // through a small proxy in this test, which can cut the connection at a chosen moment.
 #include "session/CheckDatabase.h"
+#include "session/CheckResults.h"
+#include "session/CheckService.h"
 #include "session/ServiceSession.h"
 #include "tests/support/SessionTestSupport.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
@@ -21,9 +24,10 @@ constexpr int Patience = 15000;
 
 const char* Config = R"({
   "accounts": {"me@example.com": "second", "bob@example.com": "b", "carol@example.com": "c",
-               "dave@example.com": "d", "erin@example.com": "e", "fred@example.com": "f"},
+               "dave@example.com": "d", "erin@example.com": "e", "fred@example.com": "f",
+               "gus@example.com": "g", "hal@example.com": "h"},
   "lists": {"me@example.com": ["bob@example.com", "dave@example.com"]},
-  "online": ["bob@example.com", "carol@example.com"]
+  "online": ["bob@example.com", "carol@example.com", "gus@example.com"]
 })";
 
 // Passes the notification connection through to the server on 127.0.0.1:1863, and once asked,
@@ -86,7 +90,7 @@ class EscargotTest : public QObject {
     Proxy proxy;
     QStringList states;
     std::map<int, QString> outcomes;
-    int lastCheck = 0;
+    int lastCheck = 1 << 20; // clear of the numbers the check service gives its checks
 
     QByteArray readLine(int timeoutMs) {
         QDeadlineTimer deadline(timeoutMs);
@@ -176,6 +180,32 @@ private slots:
     }
 
     void theAccountsListsAreAsTheyWere() { listsAreAsTheyWere(); }
+
+    // The whole list at once, unpaced and four at a time: every result right, each address asked
+    // once, and the account's lists as they were.
+    void aRunOverTheList() {
+        CheckResults results(database.get());
+        CheckService service(*session);
+        service.setResults(&results);
+        service.setPace({0, 4});
+        Rows list;
+        list.list = {"bob@example.com", "dave@example.com", "gus@example.com", "Gus@Example.com",
+                     "hal@example.com", "nobody@example.com", "carol@example.com"};
+        service.checkEveryone(list);
+        QTRY_VERIFY_WITH_TIMEOUT(!service.runGoing(), Patience);
+        const std::map<QString, ResultKind> expected{
+            {"bob@example.com", ResultKind::Online}, {"dave@example.com", ResultKind::Offline},
+            {"gus@example.com", ResultKind::Online}, {"hal@example.com", ResultKind::Offline},
+            {"nobody@example.com", ResultKind::NoSuchUser}, {"carol@example.com", ResultKind::Online}};
+        for (const auto& [address, kind] : expected) {
+            const auto result = results.find(address);
+            QVERIFY2(result && result->kind == kind, qPrintable(address));
+        }
+        QVERIFY(results.run().completed);
+        QCOMPARE(ask("RECEIVED gus@example.com").array().size(), 1); // rung once
+        QTRY_COMPARE_WITH_TIMEOUT(database->entries("me@example.com"), QStringList{}, Patience);
+        listsAreAsTheyWere();
+    }
 
     // Cut off right after the server put the contact on the allow list: Velmora signs in again by
     // itself and takes the contact off.

@@ -195,25 +195,6 @@ Lines lines(std::initializer_list<const char*> texts) {
     return out;
 }
 
-// A contact list as the run sees it: rows of addresses, the same address maybe more than once.
-struct Rows : RunList {
-    QStringList list;
-    qint32 rows() const override { return qint32(list.size()); }
-    QString address(qint32 row) const override { return list.at(row); }
-    bool firstOfItsAddress(qint32 row) const override {
-        for (qint32 i = 0; i < row; ++i)
-            if (list.at(i).compare(list.at(row), Qt::CaseInsensitive) == 0)
-                return false;
-        return true;
-    }
-    qint64 addresses() const override {
-        QSet<QString> distinct;
-        for (const QString& a : list)
-            distinct.insert(a.toLower());
-        return distinct.size();
-    }
-};
-
 Lines calls(const Lines& lines) {
     Lines out;
     for (const QByteArray& line : lines)

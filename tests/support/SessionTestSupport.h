@@ -1,6 +1,10 @@
 #pragma once
 // Words for the session's outcomes and states in test logs and comparisons.
 #include "session/CheckOutcome.h"
+#include "session/CheckService.h"
+
+#include <QSet>
+#include <QStringList>
 
 #include <QString>
 
@@ -23,3 +27,23 @@ inline QString describe(const SessionStatus& status) {
     }
     return {};
 }
+
+// A contact list as the run sees it: rows of addresses, the same address maybe more than once.
+struct Rows : RunList {
+    QStringList list;
+    qint32 rows() const override { return qint32(list.size()); }
+    QString address(qint32 row) const override { return list.at(row); }
+    bool firstOfItsAddress(qint32 row) const override {
+        for (qint32 i = 0; i < row; ++i)
+            if (list.at(i).compare(list.at(row), Qt::CaseInsensitive) == 0)
+                return false;
+        return true;
+    }
+    qint64 addresses() const override {
+        QSet<QString> distinct;
+        for (const QString& a : list)
+            distinct.insert(a.toLower());
+        return distinct.size();
+    }
+};
+
