@@ -5,17 +5,16 @@
 #include <QString>
 #include <vector>
 
-// Where each address of the list stands, found by a 64-bit hash of its lower-case text: 12 bytes
-// a row, built when a feature first needs it, never at the start. Addresses are compared without
-// regard to case, so the rows of one address share its results and count once.
+// Where each address of the list stands: 8 bytes a row, a hash of the address's lower-case text
+// beside the row, sorted, built when a feature first needs it and never at the start. Addresses
+// are compared without regard to case, so the rows of one address share its results and count
+// once; rows whose hashes meet by chance are told apart by their text.
 class AddressIndex {
 public:
-    static quint64 keyOf(const QString& address);
-
     // Every row of the store, afresh.
     void build(const ContactStore& store);
     // Rows the store has gained since: added contacts.
-    void catchUp(const ContactStore& store);
+    void catchUp();
     qint32 rows() const { return m_rows; }
     qint64 distinct() const { return m_distinct; }
 
@@ -25,18 +24,13 @@ public:
     bool firstOfItsAddress(qint32 row, const QString& address) const;
 
 private:
-#pragma pack(push, 4)
-    struct Entry {
-        quint64 key;
-        quint32 row;
-        friend bool operator<(const Entry& a, const Entry& b) { return a.key != b.key ? a.key < b.key : a.row < b.row; }
-    };
-#pragma pack(pop)
-    static_assert(sizeof(Entry) == 12);
+    static constexpr int RowBits = 21; // rows loaded and added: two million at most
+    static quint64 keyOf(const QString& address);
+    bool sameAddress(quint32 row, const QString& address) const;
+    void countDistinct();
 
-    std::vector<Entry>::const_iterator firstWith(quint64 key) const;
-
-    std::vector<Entry> m_entries; // sorted by key, then row
+    const ContactStore* m_store = nullptr;
+    std::vector<quint64> m_entries; // hash in the high bits, row in the low RowBits, sorted
     qint32 m_rows = 0;
     qint64 m_distinct = 0;
 };

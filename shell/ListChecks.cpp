@@ -104,7 +104,7 @@ AddressIndex& ListChecks::index() {
         m_index = std::make_unique<AddressIndex>();
         m_index->build(contactStore());
     } else {
-        m_index->catchUp(contactStore());
+        m_index->catchUp();
     }
     return *m_index;
 }
@@ -241,7 +241,7 @@ void ListChecks::updateOnlineRows() {
 
 void ListChecks::contactAdded() {
     if (m_index)
-        m_index->catchUp(contactStore());
+        m_index->catchUp();
     c.nameRows->showNewRows();
     c.emailRows->showNewRows();
     if (m_filter.online()) {
