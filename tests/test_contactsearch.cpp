@@ -345,16 +345,16 @@ void ContactSearchTest::findsWhatDecodedTextHolds() {
     QVERIFY(ref.find(u"smith"_s).size() > 0 || lines < 100);
 
     QStringList needles = fixedNeedles();
-    for (int i = 0; i < 150; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const qint32 row = w.below(l.store.rowCount());
         needles << w.slice(l.store.rowField(row, i % 2 ? ContactField::Name : ContactField::Email));
     }
     const QByteArray& bytes = l.store.bytes();
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 40; ++i) {
         const int from = w.below(int(bytes.size()));
         needles << w.slice(QString::fromUtf8(bytes.mid(from, 2 + w.below(12))));
     }
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 30; ++i)
         needles << w.text(2);
     // The last letters of fields, which may be the last bytes of the file.
     for (qint32 row = std::max(0, l.store.loadedCount() - 20); row < l.store.loadedCount(); ++row) {
