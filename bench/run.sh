@@ -1,11 +1,13 @@
 #!/bin/sh
 # Builds the benchmarks with optimisation, writes contact files of 1k, 100k and 999,999 records
-# into a temporary folder and prints one table: load, raw floor, peak memory, idle CPU, start-up.
+# into a temporary folder and prints the tables: load, raw floor, peak memory, idle CPU, start-up,
+# and the find box's search over the largest file.
 #
 #   bench/run.sh                  # everything, offscreen and (when xvfb-run exists) xcb under Xvfb
 #   RUNS=9 bench/run.sh           # more runs per figure (medians are printed)
 #   BUILD_DIR=/tmp/b bench/run.sh # another build folder (default: build-bench in the source tree)
 #   IDLE_SECONDS=10 SIZES="1000 100000 999999" XCB=0 bench/run.sh
+#   FIND_RUNS=20 bench/run.sh    # how often each word is typed for the search's figures
 #   BENCH_BIN=/tmp/old/bench bench/run.sh  # measure benchmarks built earlier, e.g. from an older commit
 #
 # Measure on a quiet machine: the script prints the load average before and after.
@@ -22,7 +24,8 @@ if [ -n "${BENCH_BIN:-}" ]; then
     B=$BENCH_BIN
 else
     cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    ninja -C "$BUILD" -j2 velmora_bench_gen velmora_bench_load velmora_bench_idle velmora_bench_startup >/dev/null
+    ninja -C "$BUILD" -j2 velmora_bench_gen velmora_bench_load velmora_bench_idle velmora_bench_startup \
+        velmora_bench_find >/dev/null
     B=$BUILD/bench
 fi
 
@@ -149,4 +152,11 @@ if [ $HAVE_XVFB = 1 ]; then
     startup_row xcb under_x
 fi
 echo
+
+largest=$(echo "$SIZES" | tr ' ' '\n' | sort -n | tail -1)
+if [ -x "$B/velmora_bench_find" ]; then
+    echo "Find: the search behind the find box over $largest records, words typed key by key, ${FIND_RUNS:-20} runs each"
+    "$B/velmora_bench_find" "$WORK/db_$largest.dat" "${FIND_RUNS:-20}" || echo "find on $largest failed" >&2
+    echo
+fi
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -287,7 +287,7 @@ ParseStats contactfile_detail::scan(QByteArrayView bytes, LineFn fn, void* sink)
 namespace {
 
 // The fields of the record line that starts at lineStart; false when there is no record there.
-bool fieldsAt(QByteArrayView bytes, qsizetype lineStart, Field (&fields)[2]) {
+bool fieldsAt(QByteArrayView bytes, qsizetype lineStart, Field (&fields)[2], const char** lineEnd = nullptr) {
     if (lineStart < 0 || lineStart >= bytes.size())
         return false;
     const char* const b = bytes.data() + lineStart;
@@ -296,6 +296,8 @@ bool fieldsAt(QByteArrayView bytes, qsizetype lineStart, Field (&fields)[2]) {
     const char* e = b;
     while (e < end && *e != '\n' && *e != '\r')
         ++e;
+    if (lineEnd)
+        *lineEnd = e;
     return classify(b, e, fields) == LineKind::Record;
 }
 
@@ -317,6 +319,16 @@ ContactRecord contactRecordAt(QByteArrayView bytes, qsizetype lineStart) {
     if (!fieldsAt(bytes, lineStart, fields))
         return {};
     return {decode(fields[0]), decode(fields[1])};
+}
+
+bool contactRecordSpansAt(QByteArrayView bytes, qsizetype lineStart, RecordSpans* spans) {
+    Field fields[2];
+    const char* e = nullptr;
+    if (!fieldsAt(bytes, lineStart, fields, &e))
+        return false;
+    const char* const b = bytes.data();
+    *spans = {fields[0].begin - b, fields[0].end - b, fields[1].begin - b, fields[1].end - b, e - b};
+    return true;
 }
 
 QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats) {

@@ -77,6 +77,17 @@ enum class ContactField { Name, Email };
 QString contactFieldAt(QByteArrayView bytes, qsizetype lineStart, ContactField field);
 ContactRecord contactRecordAt(QByteArrayView bytes, qsizetype lineStart);
 
+// Where that record's two fields lie in bytes, as the reader takes them (quotes and trimmed
+// blanks left out), and where its line ends. False when no record starts at lineStart.
+struct RecordSpans {
+    qsizetype nameBegin = 0;
+    qsizetype nameEnd = 0;
+    qsizetype emailBegin = 0;
+    qsizetype emailEnd = 0;
+    qsizetype lineEnd = 0;
+};
+bool contactRecordSpansAt(QByteArrayView bytes, qsizetype lineStart, RecordSpans* spans);
+
 // Calls sink(QString&& name, QString&& email) for every record, in file order.
 template <std::invocable<QString&&, QString&&> Sink>
 ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink) {

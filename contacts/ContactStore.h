@@ -40,6 +40,12 @@ public:
     // contact sits in slot k, over the k-th loaded record, which the lists still show.
     QString slotField(qint32 slot, ContactField field) const;
 
+    // What the rows are made of, for reading them in bulk (a search): the loaded file's bytes,
+    // where each loaded row's line starts in them, and the added contacts.
+    const QByteArray& bytes() const { return m_bytes; }
+    const QList<qsizetype>& lineStarts() const { return m_lineStarts; }
+    const QList<ContactRecord>& added() const { return m_added; }
+
 private:
     QString loadedField(qint32 index, ContactField field) const;
 
