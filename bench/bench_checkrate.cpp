@@ -142,7 +142,7 @@ private:
     void startMore() {
         while (int(m_checks.size()) < m_atOnce && !m_todo.empty()) {
             send("XFR %1 SB");
-            m_checks[m_trid] = Check{m_todo.front()};
+            m_checks[m_trid].address = m_todo.front();
             m_todo.pop_front();
         }
         if (m_checks.empty() && m_todo.empty())
