@@ -66,10 +66,14 @@ QString runLine(const RunProgress& p) {
     QString line = QStringLiteral("%1 of %2 · %3 online").arg(number(p.checked), number(p.total), number(p.online));
     if (p.paused)
         return line + QStringLiteral(" · waiting for the connection");
-    if (p.secondsLeft >= 0)
-        line += p.secondsLeft < 60 ? QStringLiteral(" · under a minute left")
-                                   : QStringLiteral(" · %1 min left").arg(number((p.secondsLeft + 30) / 60));
-    return line;
+    const qint64 minutes = (p.secondsLeft + 30) / 60;
+    if (p.secondsLeft < 0)
+        return line;
+    if (p.secondsLeft < 60)
+        return line + QStringLiteral(" · under a minute left");
+    if (minutes < 100)
+        return line + QStringLiteral(" · %1 min left").arg(minutes);
+    return line + QStringLiteral(" · %1 h left").arg(number((minutes + 30) / 60));
 }
 
 } // namespace
