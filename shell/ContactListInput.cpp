@@ -17,6 +17,9 @@ ContactListInput::ContactListInput(QAbstractItemView* list)
 }
 
 bool ContactListInput::mouse(QEvent* event) {
+    // A box the double-click opened may have taken its release: a new press is a new click.
+    if (event->type() == QEvent::MouseButtonPress)
+        m_releaseEndsDoubleClick = false;
     if (event->type() == QEvent::MouseButtonRelease) {
         // A double-click ends with a release of its own; it must not start the pop-up over the
         // conversation it opened.

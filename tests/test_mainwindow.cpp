@@ -284,6 +284,32 @@ private slots:
         QVERIFY(child<QTimer>(w, "tpb")->isActive());
     }
 
+    // A double-click that opens a box: its button is let go while the box is up, so the list
+    // never sees that release. The next click on the list is a click all the same.
+    void aClickAfterADoubleClickThatOpenedABox()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Me", "me@example.com") + encodeRecord("Ann", "ann@x"));
+        MainWindow* w = open(h, Layout::Full);
+        auto* list = child<QAbstractItemView>(w, "lvEmail");
+        auto* menu = child<QMenu>(w, "gfg");
+        const QPoint own = list->visualRect(list->model()->index(0, 0)).center();
+        select(w, 0);
+        h.dialogs.onShow = [&](const Dialogs::Request&) {
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, own); // under the box
+        };
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, own);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, own);
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, own);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, own);
+        QCOMPARE(h.dialogs.prompts(), QStringList{"You cant send a msg to yourself."});
+        h.dialogs.onShow = {};
+        QTRY_VERIFY(!child<QTimer>(w, "popupDelay")->isActive());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(1, 0)).center());
+        QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 3000);
+        menu->hide();
+    }
+
     void contactMenuPopsUpOnEveryClick()
     {
         ShellHarness h;

@@ -4,6 +4,7 @@
 #include "shell/Dialogs.h"
 #include "shell/Shutdown.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QPoint>
@@ -61,6 +62,9 @@ public:
     {
         Dialogs::setResponder([this](const Dialogs::Request& r) {
             shown.push_back(r);
+            // Like a real box it is modal: while it is up the window gets no input.
+            Modal modal;
+            qApp->installEventFilter(&modal);
             if (onShow)
                 onShow(r);
             Dialogs::Answer a =
@@ -76,6 +80,7 @@ public:
                 up.exec();
                 loops.pop_back();
             }
+            qApp->removeEventFilter(&modal);
             // The program ended under the box: nobody answered it.
             if (Shutdown::ending() && r.buttons == Dialogs::Buttons::YesNo)
                 return Dialogs::Answer::Closed;
@@ -108,6 +113,25 @@ public:
     std::chrono::milliseconds upFor{150};
 
 private:
+    // Swallows the input a modal box keeps from every other window.
+    class Modal : public QObject {
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::Wheel:
+                return true;
+            default:
+                return QObject::eventFilter(watched, event);
+            }
+        }
+    };
+
     std::vector<QEventLoop*> loops; // of the boxes up just now, innermost last
 };
 
