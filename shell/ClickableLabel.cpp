@@ -1,6 +1,7 @@
 #include "shell/ClickableLabel.h"
 
 #include <QAccessibleWidget>
+#include <QFocusEvent>
 #include <QPainter>
 
 namespace {
@@ -51,10 +52,19 @@ void ClickableLabel::keyPressEvent(QKeyEvent* e)
     QLabel::keyPressEvent(e);
 }
 
+void ClickableLabel::focusInEvent(QFocusEvent* e)
+{
+    // Focus that merely comes back (another window, a menu) keeps what the focus was.
+    const Qt::FocusReason why = e->reason();
+    if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason && why != Qt::MenuBarFocusReason)
+        focusFromKeyboard = why == Qt::TabFocusReason || why == Qt::BacktabFocusReason || why == Qt::ShortcutFocusReason;
+    QLabel::focusInEvent(e);
+}
+
 void ClickableLabel::paintEvent(QPaintEvent* e)
 {
     QLabel::paintEvent(e);
-    if (!hasFocus())
+    if (!hasFocus() || !focusFromKeyboard)
         return;
     // The style's own focus frame all but vanishes over the window's pictures:
     // a keyboard user must see at once where the focus is.

@@ -41,8 +41,10 @@ protected:
     // A click must reach this label, not fall through to what lies beneath.
     void mousePressEvent(QMouseEvent* e) override { e->accept(); }
     void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:
     bool button = false;
+    bool focusFromKeyboard = false; // the frame is for the keyboard user, not after a click
 };

@@ -310,6 +310,25 @@ private slots:
         menu->hide();
     }
 
+    // The hot spot's focus frame is for the keyboard user: closing the panel with the mouse hands
+    // it the focus, and draws nothing.
+    void theHotSpotFrameIsForTheKeyboard()
+    {
+        ShellHarness h;
+        MainWindow* w = open(h, Layout::Full);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QWidget* hotSpot = child(w, "lblAdd");
+        const QImage plain = hotSpot->grab().toImage();
+        QTest::mouseClick(hotSpot, Qt::LeftButton);
+        QTest::mouseClick(child(w, "Image4"), Qt::LeftButton);
+        QVERIFY(hotSpot->hasFocus());
+        QCOMPARE(hotSpot->grab().toImage(), plain);
+        child(w, "lvEmail")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(hotSpot->hasFocus());
+        QVERIFY(hotSpot->grab().toImage() != plain);
+    }
+
     void contactMenuPopsUpOnEveryClick()
     {
         ShellHarness h;
