@@ -351,6 +351,10 @@ void setContactFilePath(const QString& path) {
     g_pathOverride = path;
 }
 
+const ContactLocation::Placement* contactPlacement() {
+    return g_pathOverride.isEmpty() ? &ContactLocation::placementForThisRun() : nullptr;
+}
+
 LoadResult readContactFileBytes(const QString& path, QByteArray* bytes) {
     LoadResult result;
     bytes->clear();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,29 +35,58 @@ void makeOwnFolder(const QString& path) {
     ::mkdir(QFile::encodeName(path).constData(), 0700);
 }
 
-} // namespace
+QString besideTheProgram(const QString& programDir) {
+    return QDir::cleanPath(programDir + QStringLiteral("/data"));
+}
 
-QString choose(const QString& programDir, const QString& xdgDataHome, const QString& home) {
-    const QString beside = QDir::cleanPath(programDir + QStringLiteral("/data"));
-    if (isWritableFolder(beside))
-        return beside + QLatin1Char('/') + kFileName;
+QString inTheUsersFolder(const QString& xdgDataHome, const QString& home) {
     return userDataHome(xdgDataHome, home) + QStringLiteral("/Velmora/data/") + kFileName;
 }
 
+} // namespace
+
+QString choose(const QString& programDir, const QString& xdgDataHome, const QString& home) {
+    const QString beside = besideTheProgram(programDir);
+    if (isWritableFolder(beside))
+        return beside + QLatin1Char('/') + kFileName;
+    return inTheUsersFolder(xdgDataHome, home);
+}
+
+Placement place(const QString& programDir, const QString& xdgDataHome, const QString& home,
+                const std::function<bool(const QString&)>& writable) {
+    const auto canWrite = writable ? writable : isWritableFolder;
+    const QString beside = besideTheProgram(programDir);
+    if (canWrite(beside))
+        return {beside + QLatin1Char('/') + kFileName, {}, false};
+    Placement placement{inTheUsersFolder(xdgDataHome, home), {}, false};
+    const QString folder = QDir::cleanPath(placement.file + QStringLiteral("/.."));
+    if (!isWritableFolder(folder)) {
+        makeOwnFolder(QDir::cleanPath(folder + QStringLiteral("/..")));
+        makeOwnFolder(folder);
+    }
+    const QString readOnly = beside + QLatin1Char('/') + kFileName;
+    if (!QFileInfo(readOnly).isFile())
+        return placement;
+    placement.readOnlyFile = readOnly;
+    // The copy is the user's to save to, whatever the mode of the file it came from.
+    if (!QFileInfo::exists(placement.file) && QFile::copy(readOnly, placement.file)) {
+        QFile::setPermissions(placement.file,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        placement.copied = true;
+    }
+    return placement;
+}
+
+const Placement& placementForThisRun() {
+    // Placed once: a save must go to the file the list was read from, even if the folder beside the
+    // program changes meanwhile.
+    static const Placement placement = place(QCoreApplication::applicationDirPath(),
+                                             qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
+    return placement;
+}
+
 QString forThisRun() {
-    // Chosen once: a save must go to the file the list was read from, even if the folder beside
-    // the program changes meanwhile.
-    static const QString path = [] {
-        const QString chosen = choose(QCoreApplication::applicationDirPath(),
-                                      qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
-        const QString folder = QDir::cleanPath(chosen + QStringLiteral("/.."));
-        if (!isWritableFolder(folder)) {
-            makeOwnFolder(QDir::cleanPath(folder + QStringLiteral("/..")));
-            makeOwnFolder(folder);
-        }
-        return chosen;
-    }();
-    return path;
+    return placementForThisRun().file;
 }
 
 } // namespace ContactLocation

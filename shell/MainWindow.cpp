@@ -265,6 +265,8 @@ void MainWindow::LoadContactFile() {
     c.emailRows->showNewRows();
     // A missing file is nothing saved yet: the first save creates it.
     pendingNotices << Notices::load(result);
+    if (const QString told = Notices::readOnlyContactFile(contactPlacement()); !told.isEmpty())
+        pendingNotices << told;
 }
 
 void MainWindow::Timer3_Timer() {

@@ -3,6 +3,8 @@
 #include "contacts/ContactFile.h"
 #include "session/CheckDatabase.h"
 
+#include <QSettings>
+
 namespace Notices {
 
 QStringList load(const LoadResult& result) {
@@ -47,6 +49,24 @@ QString saveFailed(const QString& error, bool leavingCalledOff) {
                "Your contacts were not saved.\n\n%1\n\n%2They are still here; try saving again once the "
                "problem is fixed.")
         .arg(error, leaving);
+}
+
+QString readOnlyContactFile(const ContactLocation::Placement* placement) {
+    if (!placement || placement->readOnlyFile.isEmpty())
+        return {};
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tavlo"), QStringLiteral("Tavlo"));
+    const QString told = QStringLiteral("Contacts/ToldOf");
+    if (settings.value(told).toString() == placement->readOnlyFile)
+        return {};
+    settings.setValue(told, placement->readOnlyFile);
+    if (placement->copied)
+        return QStringLiteral("Your contact list beside the program, %1, cannot be written there, so Velmora copied "
+                              "it to %2 and keeps your list there from now on. The file beside the program stays "
+                              "as it is.")
+            .arg(placement->readOnlyFile, placement->file);
+    return QStringLiteral("There is a contact list beside the program, %1, that Velmora cannot write there. Velmora "
+                          "keeps your list in %2, which was there already, and leaves both files as they are.")
+        .arg(placement->readOnlyFile, placement->file);
 }
 
 } // namespace Notices

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contacts/ContactLocation.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,5 +16,7 @@ QStringList load(const LoadResult& result);
 QString database(const CheckDatabase& database);
 QString noClient();
 QString saveFailed(const QString& error, bool leavingCalledOff);
+// A list beside the program that Velmora cannot write there, told once; empty once told.
+QString readOnlyContactFile(const ContactLocation::Placement* placement);
 
 } // namespace Notices

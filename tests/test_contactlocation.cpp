@@ -47,6 +47,39 @@ private slots:
         QCOMPARE(ContactLocation::choose(program.path(), QStringLiteral("relative/share"), home.path()),
                  home.path() + QStringLiteral("/.local/share/Velmora/data/database.dat"));
     }
+
+    // A list beside the program that cannot be written there is not left behind looking lost: the
+    // first start that finds it copies it into the user's folder, once; a list already there is
+    // the user's, and both stay as they are.
+    void aReadOnlyListBesideTheProgramIsCopiedOnce() {
+        QTemporaryDir program, home;
+        QVERIFY(QDir(program.path()).mkdir(QStringLiteral("data")));
+        const QByteArray theirs = "\"Ann\",\"ann@x\"\r\n";
+        QFile beside(program.path() + QStringLiteral("/data/database.dat"));
+        QVERIFY(beside.open(QIODevice::WriteOnly) && beside.write(theirs) > 0);
+        beside.close();
+        QVERIFY(beside.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        const auto readOnly = [](const QString&) { return false; };
+        const QString share = home.path() + QStringLiteral("/share");
+        const QString mine = share + QStringLiteral("/Velmora/data/database.dat");
+
+        const auto first = ContactLocation::place(program.path(), share, home.path(), readOnly);
+        QCOMPARE(first.file, mine);
+        QCOMPARE(first.readOnlyFile, beside.fileName());
+        QVERIFY(first.copied);
+        QByteArray bytes;
+        QCOMPARE(readContactFileBytes(mine, &bytes).status, LoadStatus::Loaded);
+        QCOMPARE(bytes, theirs);
+        QVERIFY(appendContactRecords(mine, QList<ContactRecord>{{"Bob", "bob@x"}}).ok); // the copy takes saves
+
+        const auto next = ContactLocation::place(program.path(), share, home.path(), readOnly);
+        QVERIFY(!next.copied);
+        QCOMPARE(next.readOnlyFile, beside.fileName());
+        QCOMPARE(readContactFileBytes(mine, &bytes).status, LoadStatus::Loaded);
+        QCOMPARE(bytes, theirs + "\"Bob\",\"bob@x\"\r\n");
+        QVERIFY(beside.open(QIODevice::ReadOnly));
+        QCOMPARE(beside.readAll(), theirs);
+    }
 };
 
 QTEST_MAIN(ContactLocationTest)
