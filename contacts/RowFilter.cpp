@@ -7,6 +7,15 @@
 
 RowFilter::RowFilter(std::vector<ContactListModel*> models) : m_models(std::move(models)) {}
 
+RowFilter::~RowFilter() {
+    if (!active())
+        return;
+    for (ContactListModel* model : m_models) {
+        model->beginShowing();
+        model->endShowing(nullptr);
+    }
+}
+
 void RowFilter::setFound(std::optional<std::vector<quint32>> rows) {
     m_found = std::move(rows);
     apply();

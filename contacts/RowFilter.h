@@ -12,6 +12,10 @@ class ContactListModel;
 class RowFilter {
 public:
     explicit RowFilter(std::vector<ContactListModel*> models);
+    // The lists read its rows: they show every row again before it goes.
+    ~RowFilter();
+    RowFilter(const RowFilter&) = delete;
+    RowFilter& operator=(const RowFilter&) = delete;
 
     // nullopt: this filter is off. The rows must be ascending.
     void setFound(std::optional<std::vector<quint32>> rows);

@@ -78,10 +78,10 @@ QString runLine(const RunProgress& p) {
 
 } // namespace
 
-ListChecks::ListChecks(QWidget* window, MainControls& controls, CheckService& checks, CheckResults& results,
-                       QAction* checkAll, QAction* onlineOnly)
-    : QObject(window), m_window(window), c(controls), m_checks(checks), m_results(results), m_checkAll(checkAll),
-      m_onlineOnly(onlineOnly), m_marks(new MarkDelegate(c.lvEmail)), m_filter({c.nameRows, c.emailRows}),
+ListChecks::ListChecks(QWidget* window, MainControls& controls, RowFilter& filter, CheckService& checks,
+                       CheckResults& results, QAction* checkAll, QAction* onlineOnly)
+    : QObject(window), m_window(window), c(controls), m_filter(filter), m_checks(checks), m_results(results),
+      m_checkAll(checkAll), m_onlineOnly(onlineOnly), m_marks(new MarkDelegate(c.lvEmail)),
       m_news(new QTimer(this)) {
     m_checks.setPace(paceFromSettings());
     m_marks->setRoomForMarks(m_results.any());
@@ -199,18 +199,6 @@ void ListChecks::checkEveryoneOrStop() {
 
 // ---- who is online -------------------------------------------------------------
 
-void ListChecks::keepSelection(const std::function<void()>& change) {
-    const QModelIndexList selected = c.lvEmail->selectionModel()->selectedRows();
-    const qint32 storeRow = selected.isEmpty() ? -1 : c.emailRows->storeRow(selected.first().row());
-    change();
-    const int row = storeRow < 0 ? -1 : c.emailRows->rowOf(storeRow);
-    if (row < 0)
-        return;
-    const QModelIndex at = c.emailRows->index(row);
-    c.lvEmail->selectionModel()->select(at, QItemSelectionModel::ClearAndSelect);
-    c.lvEmail->scrollTo(at);
-}
-
 void ListChecks::setOnlineOnly(bool on) {
     m_onlineOnly->setChecked(on);
     std::optional<std::vector<quint32>> rows;
@@ -222,7 +210,7 @@ void ListChecks::setOnlineOnly(bool on) {
         std::sort(rows->begin(), rows->end());
         rows->erase(std::unique(rows->begin(), rows->end()), rows->end());
     }
-    keepSelection([&] { m_filter.setOnline(std::move(rows)); });
+    c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
     showLine();
 }
 
@@ -240,7 +228,7 @@ void ListChecks::updateOnlineRows() {
     }
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    keepSelection([&] { m_filter.setOnline(std::move(rows)); });
+    c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
 }
 
 void ListChecks::contactAdded() {
@@ -252,7 +240,7 @@ void ListChecks::contactAdded() {
         // Added while only online contacts are shown, it stays shown: it is what the user just did.
         std::vector<quint32> rows = *m_filter.online();
         rows.push_back(quint32(contactStore().rowCount() - 1));
-        keepSelection([&] { m_filter.setOnline(std::move(rows)); });
+        c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
     }
     showLine();
 }

@@ -21,8 +21,8 @@ struct MainControls;
 class ListChecks : public QObject, private RunList {
     Q_OBJECT
 public:
-    ListChecks(QWidget* window, MainControls& controls, CheckService& checks, CheckResults& results,
-               QAction* checkAll, QAction* onlineOnly);
+    ListChecks(QWidget* window, MainControls& controls, RowFilter& filter, CheckService& checks,
+               CheckResults& results, QAction* checkAll, QAction* onlineOnly);
     ~ListChecks() override;
 
     // "Check Everyone", or "Stop Checking" while a run goes.
@@ -31,6 +31,8 @@ public:
     void clearResults();
     // A contact joined the lists: found by the run, and shown while only online contacts are.
     void contactAdded();
+    // The rows shown changed (the find box): the line under the lists says so.
+    void showLine();
 
 private:
     // RunList
@@ -44,17 +46,15 @@ private:
     void recorded(const QString& address, const CheckResults::Result& result);
     void showNews();
     void updateOnlineRows();
-    void showLine();
-    void keepSelection(const std::function<void()>& change);
 
     QWidget* m_window;
     MainControls& c;
+    RowFilter& m_filter;
     CheckService& m_checks;
     CheckResults& m_results;
     QAction* m_checkAll;
     QAction* m_onlineOnly;
     MarkDelegate* m_marks;
-    RowFilter m_filter;
     std::unique_ptr<AddressIndex> m_index;
     QSet<QString> m_changed; // addresses with news since the lists were last told
     QTimer* m_news;          // the lists and the line are told at most a few times a second

@@ -6,6 +6,7 @@
 #include "shell/Look.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -168,6 +169,12 @@ void buildBottom(MainControls& c, const MainLayout& table) {
     c.handOverPassword->setObjectName(QLatin1String(table.passwordField));
     c.handOverPassword->setEchoMode(QLineEdit::Password);
 
+    c.txtFind = new QLineEdit(c.client);
+    c.txtFind->setObjectName(QStringLiteral("txtFind"));
+    c.txtFind->setPlaceholderText(QStringLiteral("Find a name or address"));
+    c.txtFind->setAccessibleName(QStringLiteral("Find contacts"));
+    c.txtFind->setClearButtonEnabled(true);
+
     c.lblListInfo = label(c.client, "lblListInfo", {}, QString());
     c.lblListInfo->setTextFormat(Qt::PlainText);
     c.lblListInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -180,13 +187,13 @@ void stackAndOrder(MainControls& c, QMainWindow* window, const MainLayout& table
     for (const char* name : table.stacking)
         if (auto* w = c.client->findChild<QWidget*>(QLatin1String(name), Qt::FindDirectChildrenOnly))
             w->raise();
-    QWidget* const above[] = {c.lvName, c.lvEmail, c.lblListInfo, c.txtName, c.txtEmail, c.cmdAdd, c.pb1};
+    QWidget* const above[] = {c.lvName, c.lvEmail, c.lblListInfo, c.txtFind, c.txtName, c.txtEmail, c.cmdAdd, c.pb1};
     for (QWidget* w : above)
         w->raise();
 
     // The panel's boxes come first when it is open, the lists first while it is closed (hidden
     // controls are skipped); the chain is a ring, so both hold at once.
-    QWidget* const ring[] = {c.txtName, c.txtEmail, c.cmdAdd, c.Image4, c.lvName, c.lvEmail, c.lblAdd};
+    QWidget* const ring[] = {c.txtName, c.txtEmail, c.cmdAdd, c.Image4, c.txtFind, c.lvName, c.lvEmail, c.lblAdd};
     for (QWidget* w : c.client->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         if (std::find(std::begin(ring), std::end(ring), w) == std::end(ring))
             w->setFocusPolicy(Qt::NoFocus);
@@ -210,7 +217,7 @@ MainControls MainControls::build(QMainWindow* window, const MainLayout& table) {
     buildBottom(c, table);
 
     QWidget* const hidden[] = {c.Label5, c.Label3, c.Label4,      c.txtName,         c.txtEmail,       c.cmdAdd,
-                               c.Image4, c.pb1,    c.lblListInfo, c.handOverAccount, c.handOverPassword};
+                               c.Image4, c.pb1,    c.lblListInfo, c.txtFind, c.handOverAccount, c.handOverPassword};
     for (QWidget* w : hidden)
         w->hide();
     c.setPictures(table.atLoad);
@@ -241,12 +248,35 @@ void MainControls::showListInfo(const QString& text) {
 
 // The line under the lists takes its room from them, as the entry panel does: the window keeps
 // its size.
+void MainControls::showFindBox(bool shown) {
+    txtFind->setVisible(shown);
+    layOutLists();
+}
+
+// The find box over the lists and the line under them take their room from the lists, as the
+// entry panel does: the window keeps its size.
 void MainControls::layOutLists() {
     const int lines = lblListInfo->isVisible() ? int(lblListInfo->text().count(QLatin1Char('\n'))) + 1 : 0;
     const int info = lines * lblListInfo->fontMetrics().height();
-    const int height = listHeight - info;
-    lvName->resize(lvName->width(), height);
-    lvEmail->resize(lvEmail->width(), height);
+    const int find = txtFind->isVisible() ? txtFind->sizeHint().height() + 2 : 0;
+    const int top = table->lvName.y();
     const int left = lvName->x();
-    lblListInfo->setGeometry(left, lvName->y() + height, lvEmail->geometry().right() + 1 - left, info);
+    const int width = lvEmail->geometry().right() + 1 - left;
+    const int height = listHeight - info - find;
+    txtFind->setGeometry(left, top, width, find - 2);
+    lvName->setGeometry(lvName->x(), top + find, lvName->width(), height);
+    lvEmail->setGeometry(lvEmail->x(), top + find, lvEmail->width(), height);
+    lblListInfo->setGeometry(left, top + find + height, width, info);
+}
+
+void MainControls::keepEmailSelection(const std::function<void()>& change) {
+    const QModelIndexList selected = lvEmail->selectionModel()->selectedRows();
+    const qint32 storeRow = selected.isEmpty() ? -1 : emailRows->storeRow(selected.first().row());
+    change();
+    const int row = storeRow < 0 ? -1 : emailRows->rowOf(storeRow);
+    if (row < 0)
+        return;
+    const QModelIndex at = emailRows->index(row);
+    lvEmail->selectionModel()->select(at, QItemSelectionModel::ClearAndSelect);
+    lvEmail->scrollTo(at);
 }

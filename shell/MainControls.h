@@ -2,6 +2,8 @@
 
 #include "shell/MainLayout.h"
 
+#include <functional>
+
 class ClickableLabel;
 class ContactListModel;
 class QAbstractItemView;
@@ -39,6 +41,7 @@ struct MainControls {
     QPushButton* cmdAdd = nullptr;
     QProgressBar* pb1 = nullptr;
     QLabel* lblListInfo = nullptr; // under the lists: a run's progress, what a filter shows
+    QLineEdit* txtFind = nullptr;  // over the lists, while finding
 
     static MainControls build(QMainWindow* window, const MainLayout& table);
 
@@ -46,6 +49,9 @@ struct MainControls {
     // The lists' height as the layout has it; the line under them takes its share of it.
     void setListHeights(int height);
     void showListInfo(const QString& text); // empty: the line goes and the lists have its room
+    void showFindBox(bool shown);
+    // Runs a change of the rows shown and keeps the e-mail list's selected contact selected.
+    void keepEmailSelection(const std::function<void()>& change);
 
 private:
     void layOutLists();

@@ -39,6 +39,7 @@ QMenu* fileMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
     m.mnuOpen = file->addAction(QStringLiteral("&Open"));
     m.mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
     m.mnuOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    item(w, file, "mnuFind", QStringLiteral("Find\u2026"), &MainWindow::mnuFind_Click, QKeySequence(Qt::CTRL | Qt::Key_F));
     separator(file, table.sepAfterOpen);
     item(w, file, "mnuStats", QStringLiteral("Check User Status"), &MainWindow::mnuStats_Click,
          QKeySequence(Qt::Key_F2));

@@ -4,6 +4,7 @@
 #include "contacts/ContactFile.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
+#include "contacts/RowFilter.h"
 #include "messenger/Messenger.h"
 #include "session/CheckDatabase.h"
 #include "session/CheckResults.h"
@@ -14,6 +15,7 @@
 #include "shell/ContactActions.h"
 #include "shell/ContactListInput.h"
 #include "shell/EntryPanel.h"
+#include "shell/FindBox.h"
 #include "shell/HelpWindow.h"
 #include "shell/ListChecks.h"
 #include "shell/Look.h"
@@ -98,6 +100,7 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout)) {
 
 MainWindow::~MainWindow() {
     // The session and the results speak to the database until they go.
+    delete findBox;
     delete listChecks;
     delete checks;
     delete Session;
@@ -110,7 +113,9 @@ void MainWindow::startChecks() {
     results = std::make_unique<CheckResults>(database->usable() ? database.get() : nullptr);
     checks = new CheckService(*Session, this);
     checks->setResults(results.get());
-    listChecks = new ListChecks(this, c, *checks, *results, menus.mnuCheckAll, menus.mnuOnlineOnly);
+    filter = std::make_unique<RowFilter>(std::vector<ContactListModel*>{c.nameRows, c.emailRows});
+    listChecks = new ListChecks(this, c, *filter, *checks, *results, menus.mnuCheckAll, menus.mnuOnlineOnly);
+    findBox = new FindBox(c, *filter, [this] { listChecks->showLine(); }, this);
     connect(checks, &CheckService::statusChanged, statusLine, &StatusLine::showSession);
     connect(checks, &CheckService::checked, statusLine,
             [this](const QString&, Outcome outcome) { statusLine->showOutcome(outcome); });
@@ -248,6 +253,7 @@ void MainWindow::tpb1_Timer() {
 
 void MainWindow::appendRow() {
     listChecks->contactAdded();
+    findBox->contactAdded();
     ++EntryCount;
     if (Timer3)
         Timer3->start();
@@ -369,6 +375,10 @@ void MainWindow::mnuHelp1_Click() {
 void MainWindow::mnuAbout_Click() {
     AboutWindow about(this);
     about.exec();
+}
+
+void MainWindow::mnuFind_Click() {
+    findBox->open();
 }
 
 void MainWindow::mnuCheckAll_Click() {

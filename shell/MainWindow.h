@@ -16,7 +16,9 @@
 class CheckDatabase;
 class CheckResults;
 class CheckService;
+class FindBox;
 class ListChecks;
+class RowFilter;
 class ContactListInput;
 class EntryPanel;
 class Messenger;
@@ -72,6 +74,7 @@ public:
     void mnuVConvo_Click();
     void mnuHelp1_Click();
     void mnuAbout_Click();
+    void mnuFind_Click();
     void mnuCheckAll_Click();
     void mnuOnlineOnly_Click();
     void mnuClearResults_Click();
@@ -109,7 +112,9 @@ private:
     EntryPanel* panel = nullptr;
     ContactListInput* listInput = nullptr;
     std::unique_ptr<ContactActions> actions;
+    std::unique_ptr<RowFilter> filter; // what the lists show: every row, or what is found
     ListChecks* listChecks = nullptr;
+    FindBox* findBox = nullptr;
     std::unique_ptr<SaveDisplay> saveDisplay;
     std::unique_ptr<SaveRules> saving;
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.

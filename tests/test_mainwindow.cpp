@@ -239,7 +239,8 @@ private slots:
             return out;
         };
         QCOMPARE(items(child<QMenu>(w, "mnuFile")),
-                 (QStringList{"mnuSave|&Save|Ctrl+S", "mnuOpen|&Open|Ctrl+O", full ? "-sep4" : "-sep3",
+                 (QStringList{"mnuSave|&Save|Ctrl+S", "mnuOpen|&Open|Ctrl+O", "mnuFind|Find\u2026|Ctrl+F",
+                              full ? "-sep4" : "-sep3",
                               "mnuStats|Check User Status|F2", "mnuCheckAll|Check Everyone|Shift+F2",
                               "mnuOnlineOnly|Show Online Only|", "mnuClearResults|Clear Check Results|",
                               full ? "-sep5" : "-sep4",
@@ -327,6 +328,40 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY(hotSpot->hasFocus());
         QVERIFY(hotSpot->grab().toImage() != plain);
+    }
+
+    // Finding: both lists show what holds the text, in step, and say how many; Enter goes on into
+    // the e-mail list, where the actions work on what is shown; Esc gives the lists back.
+    void findingContacts()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann Smith", "ann@x") + encodeRecord("Bob", "bob@smith.example") +
+                           encodeRecord("Z\u00e9 Smithers", "ze@x") + encodeRecord("Carol", "carol@x"));
+        MainWindow* w = open(h, Layout::Full);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        auto* list = child<QAbstractItemView>(w, "lvEmail");
+        const QRect lists = list->geometry();
+        QTest::keyClick(w, Qt::Key_F, Qt::ControlModifier);
+        auto* box = child<QLineEdit>(w, "txtFind");
+        QVERIFY(box->isVisible() && box->hasFocus());
+        QVERIFY(list->y() >= box->geometry().bottom()); // the lists gave up height, the window did not grow
+        QTest::keyClicks(box, "SMITH");
+        QCOMPARE(column(w, "lvName"), (QStringList{"Ann Smith", "Bob", "Z\u00e9 Smithers"}));
+        QCOMPARE(column(w, "lvEmail"), (QStringList{"ann@x", "bob@smith.example", "ze@x"}));
+        QCOMPARE(child<QLabel>(w, "lblListInfo")->text(), QString("3 of 4 shown"));
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, "hers");
+        QCOMPARE(column(w, "lvEmail"), QStringList{"ze@x"});
+        QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(list->hasFocus());
+        QTest::keyClick(list, Qt::Key_Return); // a conversation with what is shown
+        QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:ze@x"});
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(!box->isVisible());
+        QCOMPARE(column(w, "lvEmail").size(), 4);
+        QCOMPARE(list->geometry(), lists);
+        QVERIFY(!child(w, "lblListInfo")->isVisible());
     }
 
     void contactMenuPopsUpOnEveryClick()
