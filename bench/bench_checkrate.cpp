@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast Velmora checks a whole list against a real server of the service, beside a minimal
 // client that speaks the protocol straight over its sockets and does the same for every contact:
 // a switchboard of its own, the call, and for a contact on none of the account's lists the

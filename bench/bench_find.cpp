@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The find box's search over a contact file: words typed key by key, the time of each keystroke's
 // search, and what its result costs.
 //

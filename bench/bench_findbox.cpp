@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The find box as the user feels it: from a key press in the box to the next paint of the e-mail
 // list, over a contact file, words typed key by key.
 //

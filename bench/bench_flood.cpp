@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A notification server floods the session with CHG lines, each of which the session
 // answers. Prints how the session ended and the memory the process held:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPU used by an open main window that nobody touches: getrusage user+sys over a stretch of event
 // loop, after the window is up and has settled.
 //

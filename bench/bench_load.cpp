@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One contact file, one process: how long the main window takes from its load step until both
 // lists hold every row and have been painted, against the floor of merely reading the file and
 // splitting its records; and the process's peak resident memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run over the whole list, as the user sees it: how late a 10 ms timer in the window gets while
 // the run goes, how often the marks and the line under the lists change, how fast it checks and
 // what memory it costs beyond the loaded window. Against a server in its own process that answers

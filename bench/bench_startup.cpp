@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time from process start to the sign-in window on screen (its first paint done).
 //
 //   velmora_bench_startup [runs]

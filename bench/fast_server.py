@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A server of the service that answers at once, for bench_run; loopback only.
 
     fast_server.py

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A notification server that signs any account in and then floods it with CHG lines, each of
 which the client answers with a SYN. For bench_flood; loopback only.
 

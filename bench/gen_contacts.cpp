@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a contact file of N records as the program itself writes them:  "name","address" CR LF.
 // Same N, same bytes, on every machine: the numbers in the README stay comparable.
 //

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks with optimisation, writes contact files of 1k, 100k and 999,999 records
 # into a temporary folder and prints the tables: load, raw floor, peak memory, idle CPU, start-up,
 # and the find box's search over the largest file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The contact file data/database.dat: record codec, reader and appender. No widgets, no store.
 //

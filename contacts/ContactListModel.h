@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One column of the contact list (names or addresses) over the contact store. It keeps no text of
 // its own: a row is decoded from the store when a view asks for it, so a list of a million rows

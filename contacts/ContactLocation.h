@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the contact file lives. One rule: data/database.dat beside the program when that data/ folder
 // exists and can be written (a portable copy, and where users of the old program keep their file);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finding contacts by what their name or address contains, for a find box over the lists.
 //

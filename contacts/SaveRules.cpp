@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "contacts/SaveRules.h"
 
 SaveRules::SaveRules(Display& display, std::function<SaveResult()> append, std::function<bool()> unsaved)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What every line the program sends must look like, for the protocol harnesses.
 #include <QByteArray>

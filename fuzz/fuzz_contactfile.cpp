@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a contact file: the reader must neither crash nor hang, what it reads must be
 // written back and read again unchanged, and no cut of what the writer wrote may read as a contact
 // that was not written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes, cut into arbitrary reads, through the line framer and the
 // notification reply table. Whatever arrives, TrID moves only as the table
 // allows and every line sent is one well-formed command.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole session as a sequence of events on its connections: server bytes in arbitrary reads,
 // connects, hang-ups, time limits, checks started and cancelled, a peer that reads or stops
 // reading. Whatever happens, every line sent is one well-formed command of the kind the session

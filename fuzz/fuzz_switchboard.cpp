@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes, cut into arbitrary reads, through the line framer and one check's switchboard
 // side, with the allow-list add answered as the bytes say. Whatever arrives, only well-formed
 // lines with the fixed numbers go out, an answer about the contact comes only from a line that

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one fuzz harness for a bounded time, building it first when needed.
 #
 #   fuzz/run.sh NAME SECONDS [libFuzzer option...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package velmora_<version>_amd64.deb into dist/ with CPack and checks it:
 # its contents and dependencies, then lintian, desktop-file-validate and appstreamcli.
 # Needs root or sudo the first time, to install the packaging tools.

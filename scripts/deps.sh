@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing Velmora need on Debian 12;
 # does nothing when everything is there already.
 set -euo pipefail

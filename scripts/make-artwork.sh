@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Regenerates every picture in assets/ from ImageMagick primitives and the
 # system fonts (DejaVu, Liberation).  Reruns produce byte-identical files.
 set -eu

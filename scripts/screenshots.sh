@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Regenerates docs/screenshots/*.png under Xvfb at 96 dpi.
 set -euo pipefail
 cd "$(dirname "$0")/.."

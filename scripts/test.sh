@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Velmora and runs every test: once as
 # built for users, once under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail

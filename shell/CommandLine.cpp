@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/CommandLine.h"
 
 #include "contacts/ContactLocation.h"
@@ -96,7 +97,12 @@ std::optional<int> answerWithoutWindow(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("velmora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     const QString text = help ? p.parser.helpText() + QLatin1Char('\n')
-                              : QStringLiteral("velmora %1\n").arg(QCoreApplication::applicationVersion());
+                              : QStringLiteral("velmora %1\n"
+                                               "License GPL-3.0-or-later: GNU GPL version 3 or later "
+                                               "<https://gnu.org/licenses/gpl.html>.\n"
+                                               "This is free software: you are free to change and redistribute "
+                                               "it. There is NO WARRANTY, to the extent permitted by law.\n\n")
+                                    .arg(QCoreApplication::applicationVersion());
     const QString server = p.parser.value(p.server);
     std::fputs(qPrintable(text + whereThingsAre(server)), stdout);
     return 0;

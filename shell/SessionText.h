@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the session writes into Label1 (and Label2's suffix). The failure texts

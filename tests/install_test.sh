@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A per-user style install into a temporary prefix gives a program folder with
 # a writable data/ beside the program, a launcher on PATH that finds it, a
 # desktop entry and the icon.

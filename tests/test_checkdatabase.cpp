@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own database beside the contact file: whatever state the file is in, Velmora
 // never stops on it and never loses what another program or a newer Velmora keeps there.
 #include "session/CheckDatabase.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/ServiceSession.h"
 #include "shell/AccountStore.h"
 #include "shell/CommandLine.h"
@@ -74,7 +75,7 @@ private slots:
         const QString program = installedCopy();
         const Run version = run(program, {QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
-        QVERIFY2(version.out.startsWith("velmora 2.6\n"), qPrintable(version.out + version.err));
+        QVERIFY2(version.out.startsWith("velmora 2.6\nLicense GPL-3.0-or-later"), qPrintable(version.out + version.err));
         // No data/ beside the program, as in a packaged install: the user's data folder.
         QVERIFY2(version.out.contains(home.path() + "/share/Velmora/data/database.dat"),
                  qPrintable(version.out));

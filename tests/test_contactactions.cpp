@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contact actions of the main window against a real messenger client:
 // finch on a private bus, signed in to a local IRC server.
 #include "contacts/ContactFile.h"

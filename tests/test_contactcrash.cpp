@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A save killed at a random moment: the file must hold the earlier records byte for byte, then
 // whole records of the batch only, and the next save must read back in full after whatever the
 // killed one left. A run's results killed at a random moment: the database opens, and holds whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contact file: what the writer lays down, how every kind of input reads back, and how saves
 // behave when the disk or the folder says no.
 

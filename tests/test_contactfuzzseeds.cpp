@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contact file fuzz harness run over its seed corpus with the ordinary compiler, so its
 // properties are checked on every test run and an input the fuzzer once crashed on, once added
 // to the corpus, stays fixed.

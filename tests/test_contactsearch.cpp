@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The find box's search against the obvious way of doing it: decode both fields of every row as the
 // lists do, fold them and look for the folded text. Over files that hold every shape the reader
 // takes (and skips), both encodings, the characters whose folding crosses into ASCII, and texts

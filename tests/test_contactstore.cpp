@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contact store and its list columns: what loading, adding and saving do to the filled and
 // counters, and what they leave in the file.
 

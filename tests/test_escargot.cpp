@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session against a real server of the service: Escargot on loopback, started by
 // support/escargot_fixture.py from a copy of its source named by ESCARGOT_DIR. Velmora reaches it
 // through a small proxy in this test, which can cut the connection at a chosen moment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "contacts/ContactFile.h"
 #include "contacts/ContactStore.h"
 #include "session/ServiceSession.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line protocol and the two reply tables, driven line by line without sockets.
 #include "session/NotificationDispatcher.h"
 #include "session/Protocol.h"

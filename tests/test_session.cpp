@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session against scripted servers of the service, over real loopback sockets.
 #include "session/CheckDatabase.h"
 #include "session/CheckService.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/AccountStore.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"

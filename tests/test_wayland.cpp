@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program under a real Wayland compositor: a headless weston of its own, on a private socket
 // in a private runtime folder, which goes when the test does. Skipped where weston or Qt's Wayland
 // plugin is missing. Weston's debug stream shows what it has on screen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A new user signs in, checks a contact with F2 and reads the answer, through
 // the real windows against a scripted service on 127.0.0.1.
 #include "contacts/ContactFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws each window of the program into docs/screenshots, as a person sees it
 // on a 96 dpi screen. Run by scripts/screenshots.sh under Xvfb.
 #include "contacts/ContactFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Appends one large batch of contacts to the file named on the command line, saying "ready" just
 // before the save starts, so the crash test can kill it in the middle of the save.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The batch that the crash helper appends; the crash test rebuilds it to check what survived.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers for the contact file tests: whole-file reads and writes, and running a save in a forked
 // child, where resource limits, signals and mount namespaces can be changed without touching the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The results the crash helper records, one address each; the crash test rebuilds them to check
 // what survived.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records check results into the database named on the command line as fast as a run without
 // pacing would, the way the program does (kept, then written once a second), and says every tenth
 // of a second how many it has recorded, so the crash test can kill it at any moment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Words for the session's outcomes and states in test logs and comparisons.
 #include "session/CheckOutcome.h"

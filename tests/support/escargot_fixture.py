@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A real MSN-compatible server for the interoperability test: Escargot, run on loopback.
 
     escargot_fixture.py CONFIG        CONFIG: {"accounts": {email: password},

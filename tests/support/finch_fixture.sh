@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A throwaway libpurple client for tests, reachable on loopback only:
 #   a private session bus (socket inside a temp dir), ngircd on 127.0.0.1 at a free port,
 #   an IRC peer "buddy" that answers PING and logs what it hears, and finch with one

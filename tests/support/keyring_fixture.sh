@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A throwaway desktop keyring for tests: a private session bus (socket inside a temp dir) and
 # gnome-keyring-daemon on it, serving the Secret Service with an unlocked "login" keyring whose
 # files live in that dir too. Nothing of the user's own keyring or bus is touched.

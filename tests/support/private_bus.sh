@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the test fixtures beside this file share: a private session bus in their temp dir D,
 # waiting on processes and stopping them, and a watchdog. Sourced by them after they define
 # say (for messages), TIMEOUT (seconds for each wait) and stop_all.
