@@ -18,14 +18,14 @@ FindBox::FindBox(MainControls& controls, RowFilter& filter, std::function<void()
 }
 
 void FindBox::open() {
-    if (!c.txtFind->isVisible())
+    if (c.txtFind->isHidden())
         c.showFindBox(true);
     c.txtFind->setFocus(Qt::ShortcutFocusReason);
     c.txtFind->selectAll();
 }
 
 void FindBox::close() {
-    if (!c.txtFind->isVisible())
+    if (c.txtFind->isHidden())
         return;
     c.txtFind->clear();
     c.keepEmailSelection([&] { m_filter.setFound(std::nullopt); });
@@ -46,7 +46,7 @@ void FindBox::search(const QString& text) {
 }
 
 void FindBox::contactAdded() {
-    if (c.txtFind->isVisible() && !c.txtFind->text().isEmpty())
+    if (!c.txtFind->isHidden() && !c.txtFind->text().isEmpty())
         search(c.txtFind->text());
 }
 

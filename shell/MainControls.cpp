@@ -240,7 +240,7 @@ void MainControls::setListHeights(int height) {
 }
 
 void MainControls::showListInfo(const QString& text) {
-    if (lblListInfo->text() == text && lblListInfo->isVisible() == !text.isEmpty())
+    if (lblListInfo->text() == text && !lblListInfo->isHidden() == !text.isEmpty())
         return;
     lblListInfo->setText(text);
     lblListInfo->setVisible(!text.isEmpty());
@@ -257,9 +257,9 @@ void MainControls::showFindBox(bool shown) {
 // The find box over the lists and the line under them take their room from the lists, as the
 // entry panel does: the window keeps its size.
 void MainControls::layOutLists() {
-    const int lines = lblListInfo->isVisible() ? int(lblListInfo->text().count(QLatin1Char('\n'))) + 1 : 0;
+    const int lines = !lblListInfo->isHidden() ? int(lblListInfo->text().count(QLatin1Char('\n'))) + 1 : 0;
     const int info = lines * lblListInfo->fontMetrics().height();
-    const int find = txtFind->isVisible() ? txtFind->sizeHint().height() + 2 : 0;
+    const int find = !txtFind->isHidden() ? txtFind->sizeHint().height() + 2 : 0;
     const int top = table->lvName.y();
     const int left = lvName->x();
     const int width = lvEmail->geometry().right() + 1 - left;

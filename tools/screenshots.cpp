@@ -2,6 +2,8 @@
 // Draws each window of the program into docs/screenshots, as a person sees it
 // on a 96 dpi screen. Run by scripts/screenshots.sh under Xvfb.
 #include "contacts/ContactFile.h"
+#include "session/CheckDatabase.h"
+#include "session/CheckResults.h"
 #include "shell/AboutWindow.h"
 #include "shell/HelpWindow.h"
 #include "shell/Look.h"
@@ -10,9 +12,11 @@
 #include "tests/support/ShellHarness.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTest>
 #include <QTimer>
 
 static void save(QWidget* w, const QString& dir, const char* name)
@@ -44,6 +48,16 @@ int main(int argc, char** argv)
             signIn.show();
             save(&signIn, out, "signin.png");
         }
+        {
+            // Results as a run over the list leaves them: a mark on every row.
+            CheckDatabase database(checkDatabasePath(h.contactFile()));
+            CheckResults results(&database);
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            results.record("ann@example.com", ResultKind::Online, now);
+            results.record("bob@example.org", ResultKind::Offline, now);
+            results.record("chloe@example.net", ResultKind::NoSuchUser, now);
+            results.record("dan@example.com", ResultKind::Unknown, now);
+        }
         MainWindow* w = MainWindow::obtain(layout);
         w->show();
         QTimer::singleShot(300, &app, &QApplication::quit);
@@ -53,6 +67,10 @@ int main(int argc, char** argv)
         w->lblAdd_Click();
         save(w, out, (QByteArray(base) + "-add.png").constData());
         if (layout == Layout::Full) {
+            w->Image4_Click();
+            w->mnuFind_Click();
+            QTest::keyClicks(w->findChild<QLineEdit*>("txtFind"), "an");
+            save(w, out, "main-full-find.png");
             AboutWindow about(w);
             about.show();
             save(&about, out, "about.png");
