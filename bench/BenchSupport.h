@@ -3,6 +3,7 @@
 // Small pieces shared by the benchmarks: clocks, resource use, and waiting for a first paint.
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
@@ -29,6 +30,17 @@ inline long long nowNs() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+// What the process holds just now, in kB.
+inline long residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
 }
 
 inline long peakRssKb() {

@@ -7,6 +7,7 @@
 // "reading": the server takes the answers in (and floods a little longer than SECONDS), so the
 // session is still signed in when the benchmark stops.
 // "unread": it never reads them; the session must leave rather than keep them all.
+#include "bench/BenchSupport.h"
 #include "session/ServiceSession.h"
 
 #include <QCoreApplication>
@@ -15,16 +16,6 @@
 #include <QProcess>
 #include <QTimer>
 #include <cstdio>
-
-static long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -55,7 +46,7 @@ int main(int argc, char** argv) {
     });
     long peakKb = 0;
     QTimer sample;
-    QObject::connect(&sample, &QTimer::timeout, [&] { peakKb = std::max(peakKb, residentKb()); });
+    QObject::connect(&sample, &QTimer::timeout, [&] { peakKb = std::max(peakKb, bench::residentKb()); });
     sample.start(100);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     clock.start();

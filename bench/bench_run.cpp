@@ -25,15 +25,6 @@
 
 namespace {
 
-long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
 
 double percentile(std::vector<double> v, double p) {
     if (v.empty())
@@ -99,7 +90,7 @@ int main(int argc, char** argv) {
     while (label1->text() != QLatin1String("MSN (Online)") && wait.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     QCoreApplication::processEvents();
-    const long before = residentKb();
+    const long before = bench::residentKb();
 
     auto* info = w->findChild<QLabel*>(QStringLiteral("lblListInfo"));
     auto* emails = w->findChild<QAbstractItemView*>(QStringLiteral("lvEmail"));
@@ -122,7 +113,7 @@ int main(int argc, char** argv) {
         late.push_back(std::max(0.0, now - last - 10));
         last = now;
         if (late.size() % 50 == 0)
-            peak = std::max(peak, residentKb());
+            peak = std::max(peak, bench::residentKb());
     });
     tick.start(10);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
