@@ -164,8 +164,8 @@ void MainWindow::Form_Load() {
     } else {
         checks->start();
     }
-    if (!database->usable())
-        pendingNotices << Notices::database(*database);
+    if (const QString told = Notices::database(*database); !told.isEmpty())
+        pendingNotices << told;
 
     LoadContactFile();
 }

@@ -31,9 +31,28 @@ QStringList load(const LoadResult& result) {
 }
 
 QString database(const CheckDatabase& database) {
-    return QStringLiteral("Velmora could not use its own database, so in this run it cannot check contacts "
-                          "that are on none of your second account's lists.\n\n%1\n%2")
-        .arg(database.path(), database.problem());
+    const QString path = database.path();
+    switch (database.state()) {
+    case CheckDatabase::State::Open:
+        return {};
+    case CheckDatabase::State::Renewed:
+        return QStringLiteral("Velmora's own database, %1, was damaged. It was set aside as %2 and a new one "
+                              "started: check results from before are gone. Your contacts are not affected.")
+            .arg(path, database.setAsidePath());
+    case CheckDatabase::State::Locked:
+    case CheckDatabase::State::Newer:
+    case CheckDatabase::State::Unusable:
+        break;
+    }
+    const QString why = database.state() == CheckDatabase::State::Locked
+                            ? QStringLiteral("another program is using it")
+                        : database.state() == CheckDatabase::State::Newer
+                            ? QStringLiteral("a newer Velmora laid it out, so this one leaves it as it is")
+                            : QStringLiteral("it could not be opened: %1").arg(database.problem());
+    return QStringLiteral("Velmora cannot use its own database, %1, because %2. In this run check results are "
+                          "not kept beyond the run, and contacts on none of your second account's lists cannot "
+                          "be checked. Your contacts are not affected.")
+        .arg(path, why);
 }
 
 QString noClient() {

@@ -14,6 +14,7 @@ namespace Notices {
 
 // What the load step has to tell; each notice adds to the others, none may hide another.
 QStringList load(const LoadResult& result);
+// What became of the program's own database, when it is not simply open; empty otherwise.
 QString database(const CheckDatabase& database);
 QString noClient();
 QString saveFailed(const QString& error, bool leavingCalledOff);

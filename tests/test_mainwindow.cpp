@@ -826,6 +826,22 @@ private slots:
         QVERIFY(h.dialogs.shown[0].prompt.startsWith("1 damaged line"));
     }
 
+    // A damaged database of the program's own is set aside and a new one started; the user is
+    // told, and the contact list is loaded as ever.
+    void aDamagedDatabaseIsSetAsideAndTold()
+    {
+        ShellHarness h;
+        h.writeContactFile(encodeRecord("Ann", "ann@x"));
+        QFile damaged(h.dataDir() + "/velmora.db");
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray("not a database ").repeated(500)) > 0);
+        damaged.close();
+        MainWindow* w = open(h, Layout::Full);
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
+        QVERIFY2(h.dialogs.shown[0].prompt.contains("was damaged"), qPrintable(h.dialogs.shown[0].prompt));
+        QCOMPARE(column(w, "lvEmail"), QStringList{"ann@x"});
+        QCOMPARE(QDir(h.dataDir()).entryList({"velmora.db.damaged-*"}).size(), 1);
+    }
+
     void everyNoticeAtLoadIsShown()
     {
         ShellHarness h;
