@@ -9,11 +9,11 @@
 #include <QTimer>
 
 ContactListInput::ContactListInput(QAbstractItemView* list)
-    : QObject(list), m_list(list), m_popupDelay(new QTimer(this)) {
+    : QObject(list), m_list(list), m_viewport(list->viewport()), m_popupDelay(new QTimer(this)) {
     m_popupDelay->setObjectName(QStringLiteral("popupDelay"));
     m_popupDelay->setSingleShot(true);
     connect(m_popupDelay, &QTimer::timeout, this, &ContactListInput::clicked);
-    list->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     list->installEventFilter(this);
 }
 
@@ -59,7 +59,7 @@ bool ContactListInput::key(QEvent* event) {
 }
 
 bool ContactListInput::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_list->viewport() && mouse(event))
+    if (watched == m_viewport && mouse(event))
         return true;
     if (watched == m_list && key(event))
         return true;

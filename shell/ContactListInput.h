@@ -6,6 +6,7 @@
 
 class QAbstractItemView;
 class QTimer;
+class QWidget;
 
 // What the user does on the e-mail list, told apart: a click (once it is clear that no second
 // click follows, so a double-click still reaches its conversation and no menu pops up over it),
@@ -31,6 +32,8 @@ private:
     bool key(QEvent* event);
 
     QAbstractItemView* m_list;
+    // Kept, not asked for: the viewport goes while the list is half destroyed.
+    QWidget* m_viewport;
     QTimer* m_popupDelay;
     QPoint m_clickedAt;
     bool m_releaseEndsDoubleClick = false; // the release that follows a double-click is no click
