@@ -2,12 +2,12 @@
 #include "shell/AccountStore.h"
 
 #include "shell/Keyring.h"
+#include "shell/ProgramSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSettings>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -17,17 +17,12 @@
 
 namespace AccountStore {
 namespace {
-const QString kApplication = QStringLiteral("Tavlo");
 const QString kSection = QStringLiteral("SignIn");
 const QString kPassword = QStringLiteral("Psswrd");
 // Set once the user has been told that the file holds the password.
 const QString kToldKey = QStringLiteral("PsswrdInFileTold");
 
 int g_keyringWaitMs = 5000;
-
-QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, kApplication, kApplication);
-}
 
 // Create the file 0600 before anything is written into it, and keep it so:
 // the password must never sit in a world-readable file, not even briefly.
@@ -47,16 +42,16 @@ QObject* programContext() {
 } // namespace
 
 QString filePath() {
-    return settings().fileName();
+    return programSettings().fileName();
 }
 
 QString get(const QString& key, const QString& defaultValue) {
-    QSettings s = settings();
+    QSettings s = programSettings();
     return s.value(kSection + QLatin1Char('/') + key, defaultValue).toString();
 }
 
 void save(const QString& key, const QString& value) {
-    QSettings s = settings();
+    QSettings s = programSettings();
     restrictFile(s.fileName());
     s.setValue(kSection + QLatin1Char('/') + key, value);
     s.sync();
@@ -64,7 +59,7 @@ void save(const QString& key, const QString& value) {
 }
 
 void remove(const QString& key) {
-    QSettings s = settings();
+    QSettings s = programSettings();
     if (!s.contains(kSection + QLatin1Char('/') + key))
         return;
     s.remove(kSection + QLatin1Char('/') + key);

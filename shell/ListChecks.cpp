@@ -6,13 +6,13 @@
 #include "shell/Dialogs.h"
 #include "shell/MainControls.h"
 #include "shell/Marks.h"
+#include "shell/ProgramSettings.h"
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QDateTime>
 #include <QItemSelectionModel>
 #include <QLocale>
-#include <QSettings>
 #include <QTimer>
 
 namespace {
@@ -22,7 +22,7 @@ constexpr int NewsMs = 300;
 
 // [Checks] in the settings file: gentle by default, for a public server.
 Pace paceFromSettings() {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tavlo"), QStringLiteral("Tavlo"));
+    QSettings settings = programSettings();
     Pace pace;
     pace.perSecond = settings.value(QStringLiteral("Checks/PerSecond"), pace.perSecond).toInt();
     pace.atOnce = settings.value(QStringLiteral("Checks/AtOnce"), pace.atOnce).toInt();

@@ -3,8 +3,7 @@
 
 #include "contacts/ContactFile.h"
 #include "session/CheckDatabase.h"
-
-#include <QSettings>
+#include "shell/ProgramSettings.h"
 
 namespace Notices {
 
@@ -74,7 +73,7 @@ QString saveFailed(const QString& error, bool leavingCalledOff) {
 QString readOnlyContactFile(const ContactLocation::Placement* placement) {
     if (!placement || placement->readOnlyFile.isEmpty())
         return {};
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tavlo"), QStringLiteral("Tavlo"));
+    QSettings settings = programSettings();
     const QString told = QStringLiteral("Contacts/ToldOf");
     if (settings.value(told).toString() == placement->readOnlyFile)
         return {};
