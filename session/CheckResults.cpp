@@ -112,7 +112,9 @@ QStringList CheckResults::online() {
     if (!stored())
         return addresses;
     QSqlQuery query(m_database->connection());
-    if (query.exec(QStringLiteral("SELECT address FROM results WHERE kind = 0")))
+    query.prepare(QStringLiteral("SELECT address FROM results WHERE kind = ?"));
+    query.addBindValue(int(ResultKind::Online));
+    if (query.exec())
         while (query.next())
             addresses << query.value(0).toString();
     return addresses;
@@ -163,16 +165,18 @@ void CheckResults::setRun(const Run& run) {
         m_flushTimer->start();
 }
 
-qint64 CheckResults::count(const QString& where, qint64 since) {
+qint64 CheckResults::count(qint64 since, bool onlineOnly) {
     qint64 n = 0;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
-        if (it->checkedAt >= since && (where.isEmpty() || it->kind == ResultKind::Online))
+        if (it->checkedAt >= since && (!onlineOnly || it->kind == ResultKind::Online))
             ++n;
     if (!stored())
         return n;
     QSqlQuery query(m_database->connection());
-    query.prepare(QStringLiteral("SELECT count(*) FROM results WHERE checked_at >= ? %1").arg(where));
+    query.prepare(QStringLiteral("SELECT count(*) FROM results WHERE checked_at >= ? AND (? = 0 OR kind = ?)"));
     query.addBindValue(since);
+    query.addBindValue(onlineOnly ? 1 : 0);
+    query.addBindValue(int(ResultKind::Online));
     if (query.exec() && query.next())
         n += query.value(0).toLongLong();
     return n;
@@ -180,10 +184,10 @@ qint64 CheckResults::count(const QString& where, qint64 since) {
 
 qint64 CheckResults::answeredSince(qint64 since) {
     flush();
-    return count(QString(), since);
+    return count(since, false);
 }
 
 qint64 CheckResults::onlineSince(qint64 since) {
     flush();
-    return count(QStringLiteral("AND kind = 0"), since);
+    return count(since, true);
 }

@@ -60,7 +60,7 @@ signals:
 private:
     bool stored() const;
     std::optional<Result> fromDatabase(const QString& key);
-    qint64 count(const QString& where, qint64 since);
+    qint64 count(qint64 since, bool onlineOnly);
 
     CheckDatabase* m_database;
     QHash<QString, Result> m_pending; // recorded, not yet written
