@@ -217,23 +217,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int n = next();
             if (n < 0 || w.state != Harness::State::Connected)
                 break;
-            static const char* lines[] = {"VER %d MSNP5",
-                                          "INF %d MD5",
-                                          "USR %d MD5 S 1013928519.693957190",
-                                          "USR %d OK me@example.com Me",
-                                          "CHG %d NLN 0",
-                                          "XFR %d SB 127.0.0.1:1865 CKI ticket",
-                                          "XFR %d NS 127.0.0.1:1866 0",
-                                          "ADD %d AL 9 bob@example.com bob@example.com",
-                                          "REM %d AL 9 bob@example.com",
-                                          "LST %d AL 9 1 1 carol@example.com Carol",
-                                          "CAL %d RINGING 11752013",
-                                          "205 %d",
-                                          "207 %d",
-                                          "217 %d",
-                                          "ADD %d AL 9 carol@example.com carol@example.com",
-                                          "BLP %d 9 AL"};
-            const QByteArray bytes = QString::asprintf(lines[n & 0x0f], n >> 4).toLatin1() + "\r\n";
+            static const char* lines[] = {"VER # MSNP5",
+                                          "INF # MD5",
+                                          "USR # MD5 S 1013928519.693957190",
+                                          "USR # OK me@example.com Me",
+                                          "CHG # NLN 0",
+                                          "XFR # SB 127.0.0.1:1865 CKI ticket",
+                                          "XFR # NS 127.0.0.1:1866 0",
+                                          "ADD # AL 9 bob@example.com bob@example.com",
+                                          "REM # AL 9 bob@example.com",
+                                          "LST # AL 9 1 1 carol@example.com Carol",
+                                          "CAL # RINGING 11752013",
+                                          "205 #",
+                                          "207 #",
+                                          "217 #",
+                                          "ADD # AL 9 carol@example.com carol@example.com",
+                                          "LST # FL 9 0 0\r\nLST # BL 9 0 0\r\nLST # RL 9 0 0"};
+            const QByteArray bytes = QByteArray(lines[n & 0x0f]).replace("#", QByteArray::number(n >> 4)) + "\r\n";
             io.delivered(link, bytes);
             session.arrived(link, bytes);
             break;

@@ -15,6 +15,8 @@ enum class Outcome {
     NotSignedIn,  // asked before the sign-in finished
     Interrupted,  // the connection to the service went before the answer came
     Cancelled,    // the one who asked gave up on it
+    Busy,         // the service is busy or says we go too fast: ask again later, slower
+    Uncertain,    // "not online" for a contact whose status the service does not keep up to date for us
 };
 
 // Where the second account's session stands.
@@ -33,6 +35,7 @@ enum class SessionProblem {
     SignInStalled,  // connected, but the sign-in never finished
     SignInRefused,  // an error reply to our sign-in: a wrong account or password mostly
     BadAccount,     // the account cannot go on the wire as one field
+    SignedInElsewhere, // the same account signed in somewhere else, and the service sent us away
 };
 
 struct SessionStatus {
@@ -48,6 +51,7 @@ enum class ResultKind {
     Offline,
     NoSuchUser,
     Unknown, // refused, or no answer: nothing is known
+    Uncertain, // the service said "not online", but its word for this contact cannot be trusted
 };
 
 // nullopt for the outcomes that say nothing about the contact because it was never asked.
@@ -59,10 +63,12 @@ inline std::optional<ResultKind> resultKind(Outcome outcome) {
     case Outcome::Refused:
     case Outcome::NoAnswer:
     case Outcome::BadContact: return ResultKind::Unknown;
+    case Outcome::Uncertain: return ResultKind::Uncertain;
     case Outcome::NotConnected:
     case Outcome::NotSignedIn:
     case Outcome::Interrupted:
-    case Outcome::Cancelled: break;
+    case Outcome::Cancelled:
+    case Outcome::Busy: break;
     }
     return std::nullopt;
 }

@@ -63,7 +63,7 @@ std::optional<CheckResults::Result> CheckResults::fromDatabase(const QString& ke
     if (!query.exec() || !query.next())
         return std::nullopt;
     const int kind = query.value(0).toInt();
-    if (kind < 0 || kind > int(ResultKind::Unknown))
+    if (kind < 0 || kind > int(ResultKind::Uncertain))
         return std::nullopt;
     return Result{ResultKind(kind), query.value(1).toLongLong(), query.value(2).toLongLong()};
 }

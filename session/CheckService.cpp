@@ -4,6 +4,9 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 // A feed looks at this many rows at most before it lets other events run: skipping the
 // addresses already answered of a million-row list must not freeze the window.
@@ -19,15 +22,41 @@ qint64 now() {
 bool sessionWasDown(Outcome outcome) {
     return outcome == Outcome::NotConnected || outcome == Outcome::NotSignedIn || outcome == Outcome::Interrupted;
 }
+
+class SteadyClock : public RunClock {
+public:
+    SteadyClock() {
+        m_since.start();
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (const auto wake = std::exchange(m_wake, nullptr))
+                wake();
+        });
+    }
+    qint64 now() const override { return m_since.elapsed(); }
+    void wakeAt(qint64 at, std::function<void()> wake) override {
+        m_wake = std::move(wake);
+        m_timer.start(int(std::clamp<qint64>(at - now(), 0, std::numeric_limits<int>::max())));
+    }
+
+private:
+    QElapsedTimer m_since;
+    QTimer m_timer;
+    std::function<void()> m_wake;
+};
 } // namespace
 
-CheckService::CheckService(CheckEngine& engine, QObject* parent)
-    : QObject(parent), m_engine(engine), m_feedTimer(new QTimer(this)) {
+CheckService::CheckService(CheckEngine& engine, QObject* parent, RunClock* clock, BusyBackoff backoff)
+    : QObject(parent), m_engine(engine), m_ownClock(clock ? nullptr : std::make_unique<SteadyClock>()),
+      m_clock(clock ? *clock : *m_ownClock), m_backoff(backoff), m_feedTimer(new QTimer(this)) {
     m_feedTimer->setSingleShot(true);
     connect(m_feedTimer, &QTimer::timeout, this, &CheckService::feed);
     connect(&m_engine, &CheckEngine::statusChanged, this, &CheckService::sessionChanged);
     connect(&m_engine, &CheckEngine::checkEnded, this, &CheckService::ended);
-    m_sinceStart.start();
+}
+
+CheckService::~CheckService() {
+    m_clock.wakeAt(0, nullptr);
 }
 
 void CheckService::setCredentials(const QString& account, const QString& password) {
@@ -43,7 +72,8 @@ void CheckService::stop() {
 }
 
 void CheckService::setPace(const Pace& pace) {
-    m_pace = {std::max(0, pace.perSecond), std::max(1, pace.atOnce)};
+    // Also NaN, which no comparison lets through, becomes no limit.
+    m_pace = {pace.perSecond > 0 && pace.perSecond < 1e6 ? pace.perSecond : 0, std::max(1, pace.atOnce)};
 }
 
 // ---- single checks ------------------------------------------------------------
@@ -85,6 +115,8 @@ void CheckService::ended(int id, const QString& contact, Outcome outcome) {
     const std::optional<ResultKind> kind = resultKind(outcome);
     if (kind && m_results)
         m_results->record(contact, *kind, now());
+    if (outcome == Outcome::Busy)
+        serverBusy();
     if (flight.single && key == m_single) {
         m_single.clear();
         emit checked(contact, outcome);
@@ -96,8 +128,12 @@ void CheckService::ended(int id, const QString& contact, Outcome outcome) {
         return;
     }
     --m_run.underWay;
-    if (sessionWasDown(outcome))
+    if (sessionWasDown(outcome)) {
         m_run.paused = true; // asked again once the session is back
+    } else if (outcome == Outcome::Busy) {
+        m_run.again.push_back(contact); // no answer yet: asked again, later
+        emit runChanged(progress());
+    }
     else if (kind)
         noteRunAnswer(*kind == ResultKind::Online);
     feed();
@@ -113,6 +149,7 @@ void CheckService::sessionChanged(const SessionStatus& status) {
     m_run.paused = down;
     // What the loss cut off is asked again: the scan starts over, skipping what was answered.
     m_run.cursor = 0;
+    m_run.again.clear();
     emit runChanged(progress());
     feed();
 }
@@ -164,6 +201,7 @@ void CheckService::stopChecking() {
 
 void CheckService::finishRun(bool completed) {
     m_feedTimer->stop();
+    m_clock.wakeAt(0, nullptr);
     if (completed && m_results)
         m_results->setRun({m_run.startedAt, true});
     m_run = Run{};
@@ -174,30 +212,61 @@ void CheckService::noteRunAnswer(bool online) {
     ++m_run.checked;
     if (online)
         ++m_run.online;
-    m_run.answers.push_back(m_sinceStart.elapsed());
+    m_run.answers.push_back(m_clock.now());
     if (m_run.answers.size() > AnswersForRate)
         m_run.answers.pop_front();
     emit runChanged(progress());
+}
+
+// A busy answer doubles the gap between starts and puts the next start some way off; each calm
+// spell after the latest busy answer halves the gap again, down to the pace's own.
+void CheckService::serverBusy() {
+    const qint64 at = m_clock.now();
+    const qint64 own = m_pace.perSecond > 0 ? qint64(1000 / m_pace.perSecond) : m_backoff.noLimitGapMs;
+    m_busyGapMs = std::min(m_backoff.maxGapMs, 2 * std::max(m_busyGapMs, own));
+    m_lastBusyMs = at;
+    m_nextStartMs = std::max(m_nextStartMs, at + std::max(m_busyGapMs, m_backoff.firstWaitMs));
 }
 
 // Single checks count against the switchboards at once too: they are switchboards.
 bool CheckService::paceAllows() {
     if (m_flights.size() >= m_pace.atOnce)
         return false;
-    if (m_pace.perSecond == 0)
+    const qint64 at = m_clock.now();
+    const qint64 own = m_pace.perSecond > 0 ? qint64(1000 / m_pace.perSecond) : 0;
+    while (m_busyGapMs > 0 && at - m_lastBusyMs >= m_backoff.calmMs) {
+        m_lastBusyMs += m_backoff.calmMs;
+        m_busyGapMs /= 2;
+        if (m_busyGapMs <= own || m_busyGapMs < m_backoff.noLimitGapMs)
+            m_busyGapMs = 0;
+    }
+    const qint64 gap = std::max(own, m_busyGapMs);
+    if (gap == 0)
         return true;
-    const qint64 at = m_sinceStart.elapsed();
     if (at < m_nextStartMs) {
-        m_feedTimer->start(int(m_nextStartMs - at));
+        m_clock.wakeAt(m_nextStartMs, [this] { feed(); });
         return false;
     }
-    m_nextStartMs = at + 1000 / m_pace.perSecond;
+    m_nextStartMs = at + gap;
     return true;
 }
 
 // The next address of the list not answered since the run began and not under way; false when
 // the scan has to wait (it looked at enough rows for now) or is through.
 bool CheckService::nextAddress(QString* address) {
+    while (!m_run.again.empty()) {
+        const QString candidate = m_run.again.front();
+        m_run.again.pop_front();
+        if (const auto flight = m_flights.find(candidate.toLower()); flight != m_flights.end()) {
+            if (!flight->run) {
+                flight->run = true; // a single check is asking: its answer counts for the run
+                ++m_run.underWay;
+            }
+            continue;
+        }
+        *address = candidate;
+        return true;
+    }
     RunList& list = *m_run.list;
     for (int looked = 0; m_run.cursor < list.rows(); ++looked) {
         if (looked == RowsPerFeed) {
@@ -231,7 +300,7 @@ void CheckService::feed() {
     while (paceAllows()) {
         QString address;
         if (!nextAddress(&address)) {
-            if (m_run.cursor >= m_run.list->rows() && m_run.underWay == 0)
+            if (m_run.cursor >= m_run.list->rows() && m_run.underWay == 0 && m_run.again.empty())
                 finishRun(true);
             return;
         }
@@ -250,6 +319,7 @@ RunProgress CheckService::progress() const {
     if (!p.going)
         return p;
     p.paused = m_run.paused;
+    p.slowed = m_busyGapMs > 0;
     p.checked = m_run.checked;
     p.total = std::max(m_run.total, m_run.checked);
     p.online = m_run.online;
@@ -260,7 +330,7 @@ RunProgress CheckService::progress() const {
         if (rate > 0)
             p.secondsLeft = qint64(double(left) / rate);
     } else if (m_pace.perSecond > 0) {
-        p.secondsLeft = left / m_pace.perSecond;
+        p.secondsLeft = qint64(double(left) / m_pace.perSecond);
     }
     return p;
 }

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 #include <deque>
+#include <functional>
+#include <memory>
 
 class QTimer;
 
@@ -24,16 +26,36 @@ public:
     virtual qint64 addresses() const = 0; // distinct
 };
 
-// How fast a run may go: at most perSecond checks started a second (0: no limit) and at most
-// atOnce under way, each on a switchboard of its own.
+// How fast a run may go: at most perSecond checks started a second (0: no limit; 0.2: one every
+// five seconds) and at most atOnce under way, each on a switchboard of its own.
 struct Pace {
-    int perSecond = 3;
+    double perSecond = 3;
     int atOnce = 2;
+};
+
+// How a run slows down while the server says it is busy: the gap between two starts doubles
+// with each busy answer up to maxGapMs, and the next start waits at least firstWaitMs; after
+// calmMs without one the gap halves again, down to the pace's own.
+struct BusyBackoff {
+    qint64 noLimitGapMs = 1000; // the gap that doubles when the pace sets none
+    qint64 maxGapMs = 60000;
+    qint64 firstWaitMs = 5000;
+    qint64 calmMs = 60000;
+};
+
+// The time the pace is kept by: the program's is the system's steady clock and Qt's timers.
+class RunClock {
+public:
+    virtual ~RunClock() = default;
+    virtual qint64 now() const = 0; // ms, never going back
+    // Calls wake once at the time given, or soon after; a later call replaces the one waiting.
+    virtual void wakeAt(qint64 at, std::function<void()> wake) = 0;
 };
 
 struct RunProgress {
     bool going = false;
     bool paused = false;  // the connection is down: the run goes on once it is back
+    bool slowed = false;  // the server said it is busy: the run goes slower for a while
     qint64 checked = 0;   // addresses answered since the run began
     qint64 total = 0;     // addresses in the list
     qint64 online = 0;    // of those checked
@@ -47,7 +69,10 @@ struct RunProgress {
 class CheckService : public QObject {
     Q_OBJECT
 public:
-    explicit CheckService(CheckEngine& engine, QObject* parent = nullptr);
+    // Without a clock the service keeps the system's.
+    explicit CheckService(CheckEngine& engine, QObject* parent = nullptr, RunClock* clock = nullptr,
+                          BusyBackoff backoff = {});
+    ~CheckService() override;
 
     // Hands the account over; the session waits for it when it starts before the hand-over.
     void setCredentials(const QString& account, const QString& password);
@@ -98,6 +123,7 @@ private:
     void feed();
     bool nextAddress(QString* address);
     bool paceAllows();
+    void serverBusy();
     void finishRun(bool completed);
     void noteRunAnswer(bool online);
 
@@ -119,8 +145,13 @@ private:
         qint64 online = 0;
         qint64 total = 0;
         std::deque<qint64> answers; // when the latest answers came, for the time left
+        std::deque<QString> again;  // answered "busy": asked again before the rest of the list
     } m_run;
-    QElapsedTimer m_sinceStart; // the pace's clock
+    std::unique_ptr<RunClock> m_ownClock;
+    RunClock& m_clock;
+    BusyBackoff m_backoff;
     qint64 m_nextStartMs = 0;
-    QTimer* m_feedTimer;
+    qint64 m_busyGapMs = 0; // 0: not slowed down
+    qint64 m_lastBusyMs = 0;
+    QTimer* m_feedTimer; // lets other events run between pieces of a long scan
 };

@@ -26,6 +26,13 @@ std::optional<qint32> trIdOf(const QList<QByteArray>& fields) {
 bool numbered(const QList<QByteArray>& fields, qint32 trId) {
     return trIdOf(fields) == trId;
 }
+
+constexpr int ForwardList = 1, AllowList = 2, BlockList = 4, ReverseList = 8;
+constexpr int AllLists = ForwardList | AllowList | BlockList | ReverseList;
+
+int listBit(const QByteArray& name) {
+    return name == "FL" ? ForwardList : name == "AL" ? AllowList : name == "BL" ? BlockList : name == "RL" ? ReverseList : 0;
+}
 } // namespace
 
 qint32 NotificationDispatcher::advance() {
@@ -50,8 +57,8 @@ void NotificationDispatcher::start() {
 void NotificationDispatcher::connectionLost() {
     m_phase = Phase::Closed;
     m_pending.clear();
-    m_allowList.clear();
-    m_allowListSeen = 0;
+    m_lists.clear();
+    m_listsSynced = 0;
     m_signInTrId = m_setOnlineTrId = m_syncTrId = -1;
 }
 
@@ -117,6 +124,11 @@ bool NotificationDispatcher::addPending(const QString& contact) const {
     });
 }
 
+NotificationDispatcher::Standing NotificationDispatcher::standing(const QString& contact) const {
+    const int lists = m_lists.value(contact.toLower()).lists;
+    return lists & ForwardList ? Standing::Forward : lists ? Standing::OtherList : Standing::Unlisted;
+}
+
 NotificationDispatcher::Actions NotificationDispatcher::refused(const QList<QByteArray>& fields) {
     // An error without a number answers the oldest request; one with something else there
     // answers nothing we can tell.
@@ -134,7 +146,7 @@ NotificationDispatcher::Actions NotificationDispatcher::refused(const QList<QByt
         m_phase = Phase::Closed;
         return {Failure::SignInRefused};
     case Request::Switchboard:
-        return {SwitchboardRefused{request.check}};
+        return {SwitchboardRefused{request.check, isBusyReply(fields.first())}};
     case Request::AllowAdd:
     case Request::AllowRemove: {
         const int code = static_cast<int>(std::min<qint64>(fields.first().toLongLong(), 99999));
@@ -208,23 +220,50 @@ NotificationDispatcher::Actions NotificationDispatcher::listAnswer(Request kind,
     return {ListAnswer{change, request.contact, request.check, 0}};
 }
 
-// "LST trid AL serial a b address name": a and b are the entry's number and the list's length,
-// in the order the server likes; an empty list is "LST trid AL serial 0 0".
+// "LST trid list serial a b address name": a and b are the entry's number and the list's length,
+// in whichever order the server likes, so the last entry of a list has them equal, and so has an
+// empty list ("LST trid AL serial 0 0"). The sync is through once all four lists are, whatever
+// else comes between their lines.
 NotificationDispatcher::Actions NotificationDispatcher::listLine(const QList<QByteArray>& fields) {
-    if (m_phase != Phase::Syncing || !numbered(fields, m_syncTrId) || fields.value(2) != "AL")
+    if (m_phase != Phase::Syncing || !numbered(fields, m_syncTrId))
         return {};
-    const qint64 length = std::max(fields.value(4).toLongLong(), fields.value(5).toLongLong());
+    const int list = listBit(fields.value(2));
+    if (!list)
+        return {};
     if (fields.size() > 6 && !fields.at(6).isEmpty()) {
-        const QString address = QString::fromUtf8(fields.at(6));
-        m_allowList.insert(address.toLower(), address);
-        ++m_allowListSeen;
+        Entry& entry = m_lists[QString::fromUtf8(fields.at(6)).toLower()];
+        entry.address = QString::fromUtf8(fields.at(6));
+        entry.lists |= list;
     }
-    return m_allowListSeen >= length ? allowListKnown() : Actions{};
+    if (isNumericField(fields.value(4)) && fields.value(4) == fields.value(5))
+        m_listsSynced |= list;
+    return m_listsSynced == AllLists ? allowListKnown() : Actions{};
+}
+
+// "ADD trid list serial address [name]" or "REM trid list serial address", ours or not: someone
+// who adds the account puts it on their reverse list, and our own allow-list changes count too.
+void NotificationDispatcher::noteListChange(const QList<QByteArray>& fields, bool added) {
+    const int list = listBit(fields.value(2));
+    if (!list || fields.size() < 5 || fields.at(4).isEmpty() || m_phase < Phase::Syncing)
+        return;
+    const QString address = QString::fromUtf8(fields.at(4));
+    const QString key = address.toLower();
+    if (added) {
+        Entry& entry = m_lists[key];
+        entry.address = address;
+        entry.lists |= list;
+    } else if (const auto it = m_lists.find(key); it != m_lists.end() && !(it->lists &= ~list)) {
+        m_lists.erase(it);
+    }
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::allowListKnown() {
     m_phase = Phase::Ready;
-    return {AllowListKnown{std::exchange(m_allowList, {})}};
+    QHash<QString, QString> allowList;
+    for (auto it = m_lists.cbegin(); it != m_lists.cend(); ++it)
+        if (it->lists & AllowList)
+            allowList.insert(it.key(), it->address);
+    return {AllowListKnown{std::move(allowList)}};
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& text) {
@@ -256,12 +295,14 @@ NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& t
     }
     if (command == "LST")
         return listLine(fields);
-    // The privacy setting comes last in a list sync.
-    if (command == "BLP" && m_phase == Phase::Syncing && numbered(fields, m_syncTrId))
-        return allowListKnown();
-    if (command == "ADD")
-        return listAnswer(Request::AllowAdd, fields);
-    if (command == "REM")
-        return listAnswer(Request::AllowRemove, fields);
+    if (command == "ADD" || command == "REM") {
+        noteListChange(fields, command == "ADD");
+        return listAnswer(command == "ADD" ? Request::AllowAdd : Request::AllowRemove, fields);
+    }
+    // One server answers an "OUT" of ours, another just closes; one that says it first ends us.
+    if (command == "OUT" && m_phase != Phase::Closed) {
+        m_phase = Phase::Closed;
+        return {fields.value(1) == "OTH" ? Failure::SignedInElsewhere : Failure::SentAway};
+    }
     return {};
 }

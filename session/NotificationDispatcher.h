@@ -28,8 +28,8 @@ public:
     };
     // The service took the account and password.
     struct SignedIn {};
-    // The account's allow list as the list sync gave it, addresses in lower case mapped to the
-    // address as the service wrote it. From here on checks may go ahead.
+    // The list sync is through: the account's allow list as it gave it, addresses in lower case
+    // mapped to the address as the service wrote it. From here on checks may go ahead.
     struct AllowListKnown {
         QHash<QString, QString> contacts;
     };
@@ -41,6 +41,7 @@ public:
     };
     struct SwitchboardRefused {
         int check;
+        bool busy = false; // the service is busy or we asked too fast
     };
     // The answer to an allow-list change: error is 0 when it was made. check is 0 when the
     // check that asked has ended, or when none asked.
@@ -55,6 +56,15 @@ public:
         SignInRefused,    // an error reply to our sign-in, a wrong password mostly
         BadRedirect,      // sent on to a server without a usable address
         TooManyRedirects, // sent on and on: a server pointing at itself
+        SignedInElsewhere, // the account signed in somewhere else: "OUT OTH"
+        SentAway,          // any other "OUT": the service ends the session
+    };
+    // Where a contact stands on the account's lists, which decides what a "not online" answer to
+    // a call is worth: a server may hold a stale status in an entry it does not keep up to date.
+    enum class Standing {
+        Forward,   // on the forward list: its status is kept up to date
+        OtherList, // on another of the account's lists only
+        Unlisted,  // on none of them
     };
     using Action = std::variant<Send, Reconnect, SignedIn, AllowListKnown, SwitchboardOffered,
                                 SwitchboardRefused, ListAnswer, Failure>;
@@ -94,6 +104,8 @@ public:
     void release(int check);
     // Whether an allow-list add for the contact awaits its answer.
     bool addPending(const QString& contact) const;
+    // Known from the list sync on, and kept up with every list change the service reports.
+    Standing standing(const QString& contact) const;
 
 private:
     enum class Phase { Closed, Greeting, AwaitingAccount, Authenticating, SettingOnline, Syncing, Ready };
@@ -115,6 +127,7 @@ private:
     Actions listAnswer(Request kind, const QList<QByteArray>& fields);
     Actions listLine(const QList<QByteArray>& fields);
     Actions allowListKnown();
+    void noteListChange(const QList<QByteArray>& fields, bool added);
 
     qint32 m_TrID = 0;
     Phase m_phase = Phase::Closed;
@@ -125,7 +138,11 @@ private:
     qint32 m_signInTrId = -1;
     qint32 m_setOnlineTrId = -1;
     qint32 m_syncTrId = -1;
-    QHash<QString, QString> m_allowList; // as the sync reports it
-    qint64 m_allowListSeen = 0;
+    struct Entry {
+        QString address; // as the service wrote it
+        int lists = 0;   // the lists it is on, as bits
+    };
+    QHash<QString, Entry> m_lists; // by address in lower case
+    int m_listsSynced = 0;         // the lists the sync has given in full
     std::deque<Pending> m_pending; // oldest first
 };

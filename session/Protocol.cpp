@@ -145,3 +145,10 @@ std::optional<qint64> payloadLength(const QList<QByteArray>& fields) {
         return std::numeric_limits<qint64>::max();
     return fields.last().toLongLong();
 }
+
+bool isBusyReply(QByteArrayView command) {
+    if (!isNumericField(command) || command.size() != 3)
+        return false;
+    const int code = QByteArray(command.data(), command.size()).toInt();
+    return code == 800 || code == 713 || (code >= 600 && code <= 604) || (code >= 910 && code <= 922);
+}

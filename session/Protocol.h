@@ -73,3 +73,7 @@ inline constexpr qint64 MaxPayloadLength = 64 * 1024;
 // ("MSG Hotmail Hotmail 350"); nullopt for lines without a body. A length of
 // more digits than any sane body has reads as the largest number.
 std::optional<qint64> payloadLength(const QList<QByteArray>& fields);
+
+// An error reply that says the server is busy or that the account asks too fast, not that the
+// request was wrong: the same request may be asked again later, more slowly.
+bool isBusyReply(QByteArrayView command);

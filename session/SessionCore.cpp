@@ -6,6 +6,11 @@
 namespace {
 constexpr int AlreadyOnList = 215;
 constexpr int NotOnList = 216;
+constexpr int NotOnAnyList = 205; // how a server that drops empty entries says "not on the list"
+
+bool addingToAllowList(const CheckExchange& exchange) {
+    return exchange.step() == CheckExchange::Step::AllowListing || exchange.step() == CheckExchange::Step::Confirming;
+}
 
 using D = NotificationDispatcher;
 
@@ -57,6 +62,9 @@ void SessionCore::dropNotification(bool gracefully) {
     m_notificationUp = false;
     m_io.stopTimer(Timer::Connect, 0);
     m_io.stopTimer(Timer::SignIn, 0);
+    m_io.stopTimer(Timer::Remove, 0);
+    m_removeWaiting.clear(); // the journal keeps them for the next sign-in
+    m_removeDelay = 0;
     m_notificationLines.clear();
     m_dispatcher.connectionLost();
     if (gracefully)
@@ -70,8 +78,10 @@ void SessionCore::fail(SessionProblem problem) {
     // Nothing more can be asked or answered for them; what they put on the allow list stays in
     // the journal until the next sign-in takes it off.
     endAllChecks(Outcome::Interrupted);
-    // A refused account would be refused again, and retries could lock it.
-    if (problem == SessionProblem::SignInRefused || problem == SessionProblem::BadAccount) {
+    // A refused account would be refused again, and retries could lock it; signing in again
+    // where the account is in use elsewhere would send the other session away in turn.
+    if (problem == SessionProblem::SignInRefused || problem == SessionProblem::BadAccount ||
+        problem == SessionProblem::SignedInElsewhere) {
         setStatus(SessionState::GaveUp, problem);
         return;
     }
@@ -158,7 +168,7 @@ void SessionCore::chatLines(int id, const QByteArray& data) {
         return;
     it->second.lines.append(data);
     while (const std::optional<QByteArray> line = it->second.lines.takeLine()) {
-        carryOut(id, it->second.exchange->line(*line));
+        carryOut(id, it->second.exchange->line(*line, m_dispatcher.standing(it->second.contact)));
         it = m_checks.find(id);
         if (it == m_checks.end())
             return;
@@ -182,8 +192,14 @@ void SessionCore::timedOut(Timer timer, int id) {
             fail(SessionProblem::CannotConnect);
         break;
     case Timer::SignIn:
-        if (m_notificationWanted && !m_dispatcher.signedIn())
-            fail(m_notificationUp ? SessionProblem::SignInStalled : SessionProblem::CannotConnect);
+        // A list sync that never ends is a connection that no longer works.
+        if (m_notificationWanted && !m_dispatcher.ready())
+            fail(!m_notificationUp               ? SessionProblem::CannotConnect
+                 : m_dispatcher.signedIn() ? SessionProblem::ConnectionLost
+                                                 : SessionProblem::SignInStalled);
+        break;
+    case Timer::Remove:
+        removeWaiting();
         break;
     case Timer::Retry:
         if (m_status.state == SessionState::WaitingToRetry) {
@@ -218,11 +234,9 @@ void SessionCore::carryOut(const NotificationDispatcher::Action& action) {
     if (const auto* send = std::get_if<D::Send>(&action)) {
         this->send(NotificationLink, send->line);
     } else if (std::holds_alternative<D::SignedIn>(action)) {
-        m_io.stopTimer(Timer::SignIn, 0);
-        // With nothing to take off the allow list, checks need not wait for the list sync.
-        m_journalClear = !m_journal || m_journal->entries(m_dispatcher.account()).isEmpty();
         setStatus(SessionState::SignedIn);
     } else if (const auto* known = std::get_if<D::AllowListKnown>(&action)) {
+        m_io.stopTimer(Timer::SignIn, 0);
         m_retries = 0;
         replayJournal(known->contacts);
         std::vector<int> waiting;
@@ -235,13 +249,18 @@ void SessionCore::carryOut(const NotificationDispatcher::Action& action) {
     } else if (const auto* offer = std::get_if<D::SwitchboardOffered>(&action)) {
         offered(*offer);
     } else if (const auto* refusal = std::get_if<D::SwitchboardRefused>(&action)) {
-        endCheck(refusal->check, Outcome::Refused);
+        endCheck(refusal->check, refusal->busy ? Outcome::Busy : Outcome::Refused);
     } else if (const auto* answer = std::get_if<D::ListAnswer>(&action)) {
         listAnswer(*answer);
     } else if (const auto* failure = std::get_if<D::Failure>(&action)) {
-        fail(*failure == D::Failure::BadAccount      ? SessionProblem::BadAccount
-             : *failure == D::Failure::SignInRefused ? SessionProblem::SignInRefused
-                                                     : SessionProblem::CannotConnect);
+        switch (*failure) {
+        case D::Failure::BadAccount: fail(SessionProblem::BadAccount); break;
+        case D::Failure::SignInRefused: fail(SessionProblem::SignInRefused); break;
+        case D::Failure::SignedInElsewhere: fail(SessionProblem::SignedInElsewhere); break;
+        case D::Failure::SentAway: fail(SessionProblem::ConnectionLost); break;
+        case D::Failure::BadRedirect:
+        case D::Failure::TooManyRedirects: fail(SessionProblem::CannotConnect); break;
+        }
     }
 }
 
@@ -262,8 +281,9 @@ void SessionCore::check(int id, const QString& contact) {
     } else {
         m_checks[id].contact = contact;
         m_io.startTimer(Timer::Check, id, m_limits.checkMs);
-        // Until the allow list is known, what the journal holds cannot be taken off safely.
-        if (m_dispatcher.ready() || m_journalClear)
+        // Until the lists are known, neither can what the journal holds be taken off safely nor
+        // can a "not online" answer be weighed.
+        if (m_dispatcher.ready())
             requestSwitchboard(id);
     }
     flush();
@@ -324,8 +344,13 @@ void SessionCore::addToAllowList(int id) {
 void SessionCore::listAnswer(const NotificationDispatcher::ListAnswer& answer) {
     const QString key = answer.contact.toLower();
     if (answer.change == ListChange::Remove) {
-        if ((answer.error == 0 || answer.error == NotOnList) && !inUse(answer.contact) && m_journal)
+        if (isBusyReply(QByteArray::number(answer.error)))
+            removeLater(answer.contact);
+        else if ((answer.error == 0 || answer.error == NotOnList || answer.error == NotOnAnyList) &&
+                 !inUse(answer.contact) && m_journal)
             m_journal->erase(m_dispatcher.account(), answer.contact);
+        if (answer.error == 0)
+            m_removeDelay = 0;
         return;
     }
     // Already on the list, and the entry is ours from just now: the user put the contact there,
@@ -334,8 +359,7 @@ void SessionCore::listAnswer(const NotificationDispatcher::ListAnswer& answer) {
         !m_dispatcher.addPending(key))
         m_journal->erase(m_dispatcher.account(), answer.contact);
     const auto it = m_checks.find(answer.check);
-    if (it != m_checks.end() && it->second.exchange &&
-        it->second.exchange->step() == CheckExchange::Step::AllowListing) {
+    if (it != m_checks.end() && it->second.exchange && addingToAllowList(*it->second.exchange)) {
         it->second.onAllowList = answer.error == 0;
         carryOut(answer.check, it->second.exchange->allowListAnswer(answer.error));
     } else if (answer.error == 0 && !inUse(answer.contact)) {
@@ -359,6 +383,21 @@ void SessionCore::replayJournal(const QHash<QString, QString>& allowList) {
     }
 }
 
+// A busy server is asked again later, each time a little later, while the journal keeps the entry.
+void SessionCore::removeLater(const QString& contact) {
+    m_removeWaiting.insert(contact.toLower(), contact);
+    m_removeDelay = m_removeDelay == 0 ? m_limits.firstRemoveRetryMs
+                                       : std::min(m_removeDelay * 2, m_limits.maxRemoveRetryMs);
+    m_io.startTimer(Timer::Remove, 0, m_removeDelay);
+}
+
+void SessionCore::removeWaiting() {
+    const QHash<QString, QString> waiting = std::exchange(m_removeWaiting, {});
+    for (const QString& contact : waiting)
+        if (!inUse(contact))
+            removeFromAllowList(contact);
+}
+
 void SessionCore::removeFromAllowList(const QString& contact) {
     // Without a connection the journal keeps the entry for the next sign-in.
     if (!m_notificationUp || !m_dispatcher.signedIn())
@@ -373,7 +412,7 @@ bool SessionCore::inUse(const QString& contact) const {
                const Check& check = entry.second;
                return check.contact.compare(contact, Qt::CaseInsensitive) == 0 &&
                       (check.onAllowList ||
-                       (check.exchange && check.exchange->step() == CheckExchange::Step::AllowListing));
+                       (check.exchange && addingToAllowList(*check.exchange)));
            });
 }
 

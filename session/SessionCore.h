@@ -8,6 +8,7 @@
 #include "session/Protocol.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QString>
@@ -32,6 +33,7 @@ public:
         SignIn,  // from connecting until the sign-in is accepted
         Retry,   // the wait before signing in again
         Check,   // a check's wait for its next answer
+        Remove,  // the wait before asking a busy server again to take contacts off the allow list
     };
 
     class Io {
@@ -56,10 +58,12 @@ public:
 
     struct Limits {
         int connectMs = 10000;
-        int signInMs = 30000;
+        int signInMs = 30000; // up to the end of the list sync
         int checkMs = 5000; // each step of a check
         int firstRetryMs = 2000;
         int maxRetryMs = 5 * 60 * 1000;
+        int firstRemoveRetryMs = 5000; // a busy server's "no" to taking a contact off the allow list
+        int maxRemoveRetryMs = 60000;
     };
 
     // What may wait unsent on one connection. A server that makes us answer without reading
@@ -123,6 +127,8 @@ private:
     void listAnswer(const NotificationDispatcher::ListAnswer& answer);
     void replayJournal(const QHash<QString, QString>& allowList);
     void removeFromAllowList(const QString& contact);
+    void removeLater(const QString& contact);
+    void removeWaiting();
     bool inUse(const QString& contact) const;
     void endCheck(int id, Outcome outcome);
     void endAllChecks(Outcome outcome);
@@ -142,7 +148,8 @@ private:
     QString m_host;
     quint16 m_port = 0;
     int m_retries = 0;                 // failed tries since the last good sign-in
-    bool m_journalClear = false;       // the journal held nothing of this account at the sign-in
+    QHash<QString, QString> m_removeWaiting; // refused as busy, asked again after m_removeDelay
+    int m_removeDelay = 0;
     bool m_notificationWanted = false; // a loss of the connection is news to tell
     bool m_notificationUp = false;
     std::deque<Emitted> m_emitted;

@@ -24,7 +24,7 @@ constexpr int NewsMs = 300;
 Pace paceFromSettings() {
     QSettings settings = programSettings();
     Pace pace;
-    pace.perSecond = settings.value(QStringLiteral("Checks/PerSecond"), pace.perSecond).toInt();
+    pace.perSecond = settings.value(QStringLiteral("Checks/PerSecond"), pace.perSecond).toDouble();
     pace.atOnce = settings.value(QStringLiteral("Checks/AtOnce"), pace.atOnce).toInt();
     return pace;
 }
@@ -47,6 +47,9 @@ QString describe(const CheckResults::Result& result) {
     QString text = Marks::words(result.kind) + QStringLiteral(", ") + when(result.checkedAt);
     if (result.kind != ResultKind::Online && result.seenOnlineAt)
         text += QStringLiteral(" · last seen online ") + when(result.seenOnlineAt);
+    if (result.kind == ResultKind::Uncertain)
+        text += QStringLiteral("\nThe server said \"not online\", but it does not keep this contact's status up "
+                               "to date for an account that has the contact on its lists without following it");
     return text;
 }
 
@@ -67,6 +70,8 @@ QString runLine(const RunProgress& p) {
     QString line = QStringLiteral("%1 of %2 · %3 online").arg(number(p.checked), number(p.total), number(p.online));
     if (p.paused)
         return line + QStringLiteral(" · waiting for the connection");
+    if (p.slowed)
+        return line + QStringLiteral(" · server busy, slowing down");
     const qint64 minutes = (p.secondsLeft + 30) / 60;
     if (p.secondsLeft < 0)
         return line;

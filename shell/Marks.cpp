@@ -30,7 +30,8 @@ QPixmap draw(ResultKind kind) {
         p.drawLine(QPointF(4, 4), QPointF(12, 12));
         p.drawLine(QPointF(12, 4), QPointF(4, 12));
         break;
-    case ResultKind::Unknown: { // a question mark
+    case ResultKind::Unknown:
+    case ResultKind::Uncertain: { // a question mark
         QFont font = p.font();
         font.setPixelSize(13);
         font.setBold(true);
@@ -46,8 +47,10 @@ QPixmap draw(ResultKind kind) {
 } // namespace
 
 QIcon icon(ResultKind kind) {
+    // Not known either way, whatever the reason: the same question mark.
     static const QIcon icons[] = {QIcon(draw(ResultKind::Online)), QIcon(draw(ResultKind::Offline)),
-                                  QIcon(draw(ResultKind::NoSuchUser)), QIcon(draw(ResultKind::Unknown))};
+                                  QIcon(draw(ResultKind::NoSuchUser)), QIcon(draw(ResultKind::Unknown)),
+                                  QIcon(draw(ResultKind::Unknown))};
     return icons[int(kind)];
 }
 
@@ -57,6 +60,7 @@ QString words(ResultKind kind) {
     case ResultKind::Offline: return QStringLiteral("Offline");
     case ResultKind::NoSuchUser: return QStringLiteral("No such user");
     case ResultKind::Unknown: return QStringLiteral("Not known");
+    case ResultKind::Uncertain: return QStringLiteral("Status unknown");
     }
     return {};
 }

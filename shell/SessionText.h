@@ -21,4 +21,7 @@ inline constexpr char NoSuchUser[] = "No such user";        // the service has n
 inline constexpr char CheckRefused[] = "Check refused";     // the service would not let us ask
 inline constexpr char NoAnswer[] = "No answer";             // nothing came back in time
 inline constexpr char Reconnecting[] = "Reconnecting...";   // signing in again after a loss
+inline constexpr char SignedInElsewhere[] = "Signed in elsewhere"; // the account was signed in somewhere else
+inline constexpr char ServerBusy[] = "Server busy";         // the service is busy or we asked too fast
+inline constexpr char StatusUnknown[] = "Status unknown";   // "not online" from an entry that may be stale
 } // namespace SessionText

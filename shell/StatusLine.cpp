@@ -84,6 +84,8 @@ QString StatusLine::sessionText(const SessionStatus& status) {
         return QString::fromLatin1(SessionText::SignInRefused);
     case SessionProblem::BadAccount:
         return QString::fromLatin1(SessionText::BadAccount);
+    case SessionProblem::SignedInElsewhere:
+        return QString::fromLatin1(SessionText::SignedInElsewhere);
     }
     return {};
 }
@@ -108,6 +110,10 @@ QString StatusLine::outcomeText(Outcome outcome) {
         return QString::fromLatin1(SessionText::NotSignedIn);
     case Outcome::Interrupted:
         return QString::fromLatin1(SessionText::ConnectionLost);
+    case Outcome::Busy:
+        return QString::fromLatin1(SessionText::ServerBusy);
+    case Outcome::Uncertain:
+        return QString::fromLatin1(SessionText::StatusUnknown);
     case Outcome::Cancelled:
         break;
     }

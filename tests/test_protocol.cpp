@@ -11,6 +11,7 @@
 using Fields = QList<QByteArray>;
 using Lines = QList<QByteArray>;
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
+Q_DECLARE_METATYPE(CheckExchange::Standing)
 
 namespace {
 
@@ -46,12 +47,13 @@ QStringList describe(const NotificationDispatcher::Actions& actions) {
                        .arg(sb->port)
                        .arg(QString::fromUtf8(sb->ticket));
         } else if (const auto* refusal = std::get_if<D::SwitchboardRefused>(&action)) {
-            out << QStringLiteral("switchboard refused for %1").arg(refusal->check);
+            out << QStringLiteral("switchboard refused for %1").arg(refusal->check) + (refusal->busy ? " (busy)" : "");
         } else if (const auto* list = std::get_if<D::ListAnswer>(&action)) {
             out << describe(list->change, list->contact) + QStringLiteral(" for %1").arg(list->check) +
                        (list->error ? " refused " + QString::number(list->error) : QStringLiteral(" done"));
         } else if (const auto* failure = std::get_if<D::Failure>(&action)) {
-            static const char* names[] = {"bad account", "sign-in refused", "bad redirect", "too many redirects"};
+            static const char* names[] = {"bad account", "sign-in refused",     "bad redirect", "too many redirects",
+                                          "signed in elsewhere", "sent away"};
             out << names[static_cast<int>(*failure)];
         }
     }
@@ -61,7 +63,7 @@ QStringList describe(const NotificationDispatcher::Actions& actions) {
 QStringList describe(const CheckExchange::Reply& reply) {
     static const char* outcomes[] = {"online",        "offline",       "no such user", "refused",
                                      "no answer",     "bad contact",   "not connected", "not signed in",
-                                     "interrupted",   "cancelled"};
+                                     "interrupted",   "cancelled",     "busy",         "status unknown"};
     QStringList out;
     if (reply.send)
         out << "send " + shown(*reply.send);
@@ -80,7 +82,8 @@ void drive(NotificationDispatcher& dispatcher, const QString& phase, const Lines
     dispatcher.connected();
     const Lines toAuthenticating{"VER 1 MSNP5", "INF 2 MD5"};
     const Lines toOnline =
-        toAuthenticating + Lines{"USR 3 OK me@example.com Me", "CHG 4 NLN 0", "SYN 5 1", "LST 5 AL 1 0 0"};
+        toAuthenticating + Lines{"USR 3 OK me@example.com Me", "CHG 4 NLN 0", "SYN 5 1", "LST 5 FL 1 0 0",
+                                 "LST 5 AL 1 0 0", "LST 5 BL 1 0 0", "LST 5 RL 1 0 0"};
     for (const QByteArray& line : phase == "greeting"         ? Lines{}
                                   : phase == "authenticating" ? toAuthenticating
                                                               : toOnline)
@@ -425,20 +428,25 @@ private slots:
     void allowListFromTheSync_data() {
         QTest::addColumn<Lines>("sync");
         QTest::addColumn<QStringList>("actions");
-        // The numbers come in either order: Escargot writes the length first.
+        // The numbers come in either order (one server writes the length first, another the
+        // entry's number), and the privacy setting before or after the lists.
         QTest::newRow("two entries, length first")
             << Lines{"SYN 5 3", "LST 5 FL 3 0 0", "LST 5 AL 3 2 1 Bob@Example.com Bob",
-                     "LST 5 AL 3 2 2 carol@example.com Carol", "LST 5 BL 3 0 0"}
+                     "LST 5 AL 3 2 2 carol@example.com Carol", "LST 5 BL 3 0 0", "LST 5 RL 3 0 0", "GTC 5 3 A",
+                     "BLP 5 3 AL"}
             << QStringList{"allow list: Bob@Example.com carol@example.com"};
-        QTest::newRow("two entries, number first")
-            << Lines{"SYN 5 3", "LST 5 AL 3 1 2 bob@example.com Bob", "LST 5 AL 3 2 2 carol@example.com Carol"}
+        QTest::newRow("two entries, number first, settings first")
+            << Lines{"SYN 5 3", "GTC 5 3 A", "BLP 5 3 AL", "LST 5 FL 3 0 0", "LST 5 AL 3 1 2 bob@example.com Bob",
+                     "LST 5 AL 3 2 2 carol@example.com Carol", "LST 5 BL 3 0 0",
+                     "LST 5 RL 3 1 1 dave@example.com Dave"}
             << QStringList{"allow list: bob@example.com carol@example.com"};
-        QTest::newRow("empty") << Lines{"SYN 5 3", "LST 5 FL 3 1 1 dave@example.com Dave", "LST 5 AL 3 0 0"}
-                               << QStringList{"allow list: "};
-        QTest::newRow("ended by the privacy setting")
-            << Lines{"SYN 5 3", "LST 5 AL 3 1 9 bob@example.com Bob", "GTC 5 3 A", "BLP 5 3 AL"}
-            << QStringList{"allow list: bob@example.com"};
-        QTest::newRow("another number's list") << Lines{"SYN 5 3", "LST 4 AL 3 0 0", "BLP 4 3 AL"} << QStringList{};
+        QTest::newRow("a list not finished")
+            << Lines{"SYN 5 3", "GTC 5 3 A", "BLP 5 3 AL", "LST 5 FL 3 0 0", "LST 5 AL 3 1 2 bob@example.com Bob",
+                     "LST 5 BL 3 0 0", "LST 5 RL 3 0 0"}
+            << QStringList{};
+        QTest::newRow("another number's list") << Lines{"SYN 5 3", "LST 5 FL 3 0 0", "LST 4 AL 3 0 0",
+                                                        "LST 5 BL 3 0 0", "LST 5 RL 3 0 0"}
+                                               << QStringList{};
     }
     void allowListFromTheSync() {
         QFETCH(Lines, sync);
@@ -451,6 +459,35 @@ private slots:
             seen += describe(dispatcher.line(line));
         QCOMPARE(seen, actions);
         QCOMPARE(dispatcher.ready(), !actions.isEmpty());
+    }
+
+    // What a "not online" is worth follows the lists as the sync gave them and as they change.
+    void standingFollowsTheLists() {
+        using S = NotificationDispatcher::Standing;
+        NotificationDispatcher dispatcher;
+        dispatcher.setCredentials("me@example.com", "password");
+        drive(dispatcher, "authenticating",
+              {"USR 3 OK me@example.com Me", "CHG 4 NLN", "SYN 5 1", "GTC 5 1 A", "BLP 5 1 AL",
+               "LST 5 FL 1 1 2 bob@example.com Bob", "LST 5 FL 1 2 2 Ann@example.com Ann",
+               "LST 5 AL 1 1 2 carol@example.com Carol", "LST 5 AL 1 2 2 ann@example.com Ann",
+               "LST 5 BL 1 0 0", "LST 5 RL 1 1 1 dave@example.com Dave"});
+        QVERIFY(dispatcher.ready());
+        QCOMPARE(dispatcher.standing("BOB@example.com"), S::Forward);
+        QCOMPARE(dispatcher.standing("ann@example.com"), S::Forward);
+        QCOMPARE(dispatcher.standing("carol@example.com"), S::OtherList);
+        QCOMPARE(dispatcher.standing("dave@example.com"), S::OtherList);
+        QCOMPARE(dispatcher.standing("erin@example.com"), S::Unlisted);
+        for (const char* line : {"ADD 0 RL 2 erin@example.com Erin", "REM 0 RL 3 dave@example.com",
+                                 "REM 0 FL 4 bob@example.com", "ADD 0 FL 5 carol@example.com Carol"})
+            dispatcher.line(line);
+        QCOMPARE(dispatcher.standing("erin@example.com"), S::OtherList);
+        QCOMPARE(dispatcher.standing("dave@example.com"), S::Unlisted);
+        QCOMPARE(dispatcher.standing("bob@example.com"), S::Unlisted);
+        QCOMPARE(dispatcher.standing("carol@example.com"), S::Forward);
+        // Sent away: by a sign-in elsewhere, or for another reason.
+        QCOMPARE(describe(dispatcher.line("OUT OTH")), QStringList{"signed in elsewhere"});
+        drive(dispatcher, "online");
+        QCOMPARE(describe(dispatcher.line("OUT SSD")), QStringList{"sent away"});
     }
 
     void repliesToOurRequests_data() {
@@ -472,7 +509,9 @@ private slots:
         QTest::newRow("before sign-in") << "greeting" << Lines{} << QByteArray("500 1") << QStringList{};
         QTest::newRow("after sign-in") << "online" << Lines{} << QByteArray("911 3") << QStringList{};
         QTest::newRow("switchboard request")
-            << "online" << Lines{"<XFR SB 7>"} << QByteArray("913 6") << QStringList{"switchboard refused for 7"};
+            << "online" << Lines{"<XFR SB 7>"} << QByteArray("500 6") << QStringList{"switchboard refused for 7"};
+        QTest::newRow("switchboard request, busy")
+            << "online" << Lines{"<XFR SB 7>"} << QByteArray("800 6") << QStringList{"switchboard refused for 7 (busy)"};
         QTest::newRow("switchboard request answered")
             << "online" << Lines{"<XFR SB 7>"} << QByteArray("XFR 6 SB 127.0.0.1:1865 CKI 17262740.1050826919.32308")
             << QStringList{"switchboard for 7 at 127.0.0.1:1865 17262740.1050826919.32308"};
@@ -554,11 +593,15 @@ private slots:
         QTest::newRow("no such account") << "calling" << QByteArray("207 2")
                                          << QStringList{"send OUT", "no such user"};
         // Only a real answer to our call is an answer: anything else knows nothing of the contact.
-        for (const char* other : {"CAL 2 BUSY 1", "CAL 2", "217 3", "217", "217 2 x", "500 2", "713 2", "280 2",
-                                  "911 2", "OUT", "USR 1 OK me@example.com Me", "MSG bob Bob 2",
+        for (const char* other : {"CAL 2 BUSY 1", "CAL 2", "217 3", "217", "217 2 x", "500 2", "280 2",
+                                  "OUT", "USR 1 OK me@example.com Me", "MSG bob Bob 2",
                                   "JOI bob@example.com Bob", "CAL 3 RINGING 1", ""})
             QTest::newRow(qPrintable(QStringLiteral("calling, ") + tag(other)))
                 << "calling" << QByteArray(other) << QStringList{"refused"};
+        // A busy server knows the contact as well as ever: ask again later, not "refused".
+        for (const char* busy : {"713 2", "800 2", "911 2", "600 2"})
+            QTest::newRow(qPrintable(QStringLiteral("calling, ") + tag(busy)))
+                << "calling" << QByteArray(busy) << QStringList{"busy"};
         QTest::newRow("chatter while listing") << "listing" << QByteArray("JOI bob@example.com Bob")
                                                << QStringList{"refused"};
         QTest::newRow("RINGING on the second call")
@@ -573,14 +616,46 @@ private slots:
         QFETCH(QString, step);
         QFETCH(QByteArray, line);
         QFETCH(QStringList, reply);
+        constexpr auto Forward = CheckExchange::Standing::Forward;
         CheckExchange check("bob@example.com", "USR 1 me@example.com ticket\r\n");
         if (step != "signing on")
-            QCOMPARE(describe(check.line("USR 1 OK me@example.com Me")), QStringList{"send CAL 2 bob@example.com"});
+            QCOMPARE(describe(check.line("USR 1 OK me@example.com Me", Forward)),
+                     QStringList{"send CAL 2 bob@example.com"});
         if (step == "listing" || step == "recalling")
-            QCOMPARE(describe(check.line("205 2")), QStringList{"add to the allow list"});
+            QCOMPARE(describe(check.line("205 2", Forward)), QStringList{"add to the allow list"});
         if (step == "recalling")
             QCOMPARE(describe(check.allowListAnswer(0)), QStringList{"send CAL 3 bob@example.com"});
-        QCOMPARE(describe(check.line(line)), reply);
+        QCOMPARE(describe(check.line(line, Forward)), reply);
+    }
+
+    // "Not online" is worth what the server's entry for the contact is worth: one that follows
+    // the contact, none at all (then the address may have no account), or a stale one.
+    void notOnlineByStanding_data() {
+        QTest::addColumn<CheckExchange::Standing>("standing");
+        QTest::addColumn<int>("addAnswer"); // -1: no add asked
+        QTest::addColumn<QStringList>("reply");
+        using S = CheckExchange::Standing;
+        QTest::newRow("forward list") << S::Forward << -1 << QStringList{"send OUT", "offline"};
+        QTest::newRow("another list only") << S::OtherList << -1 << QStringList{"send OUT", "status unknown"};
+        QTest::newRow("unlisted, the account exists") << S::Unlisted << 0 << QStringList{"send OUT", "offline"};
+        QTest::newRow("unlisted, no account (205)") << S::Unlisted << 205 << QStringList{"no such user"};
+        QTest::newRow("unlisted, no account (207)") << S::Unlisted << 207 << QStringList{"no such user"};
+        QTest::newRow("unlisted, busy") << S::Unlisted << 800 << QStringList{"busy"};
+        QTest::newRow("unlisted, on the list after all") << S::Unlisted << 215 << QStringList{"status unknown"};
+    }
+    void notOnlineByStanding() {
+        QFETCH(CheckExchange::Standing, standing);
+        QFETCH(int, addAnswer);
+        QFETCH(QStringList, reply);
+        CheckExchange check("bob@example.com", "USR 1 me@example.com ticket\r\n");
+        check.line("USR 1 OK me@example.com Me", standing);
+        const CheckExchange::Reply first = check.line("217 2", standing);
+        if (addAnswer < 0) {
+            QCOMPARE(describe(first), reply);
+            return;
+        }
+        QCOMPARE(describe(first), QStringList{"add to the allow list"});
+        QCOMPARE(describe(check.allowListAnswer(addAnswer)), reply);
     }
 
     void allowListAnswersToTheCheck_data() {
@@ -589,13 +664,15 @@ private slots:
         QTest::newRow("added") << 0 << QStringList{"send CAL 3 bob@example.com"};
         QTest::newRow("no such account") << 207 << QStringList{"no such user"};
         QTest::newRow("refused") << 500 << QStringList{"refused"};
+        QTest::newRow("busy") << 800 << QStringList{"busy"};
     }
     void allowListAnswersToTheCheck() {
         QFETCH(int, error);
         QFETCH(QStringList, reply);
+        constexpr auto Forward = CheckExchange::Standing::Forward;
         CheckExchange check("bob@example.com", "USR 1 me@example.com ticket\r\n");
-        check.line("USR 1 OK me@example.com Me");
-        QCOMPARE(describe(check.line("205 2")), QStringList{"add to the allow list"});
+        check.line("USR 1 OK me@example.com Me", Forward);
+        QCOMPARE(describe(check.line("205 2", Forward)), QStringList{"add to the allow list"});
         QCOMPARE(describe(check.allowListAnswer(error)), reply);
     }
 

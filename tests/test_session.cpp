@@ -119,7 +119,8 @@ struct Directory {
             if (list.isEmpty())
                 out += "LST " + n + " " + name + " 9 0 0\r\n";
         }
-        return {out + "LST " + n + " BL 9 0 0\r\nGTC " + n + " 9 A\r\nBLP " + n + " 9 AL\r\n"};
+        return {out + "LST " + n + " BL 9 0 0\r\nLST " + n + " RL 9 0 0\r\nGTC " + n + " 9 A\r\nBLP " + n +
+                " 9 AL\r\n"};
     }
     void serve(ScriptedMsnpServer& notification, ScriptedMsnpServer& switchboard) {
         notification.on("SYN", [this](const Lines& f) { return sync(trid(f)); });
@@ -169,7 +170,8 @@ void scriptNotification(ScriptedMsnpServer& server, bool noise = false, const Re
     server.on("SYN", [](const Lines& f) {
         const QByteArray n = trid(f);
         return Reply{"SYN " + n + " 1\r\nLST " + n + " FL 1 1 1 bob@example.com Bob 0\r\nLST " + n +
-                     " AL 1 0 0\r\nGTC " + n + " 1 A\r\nBLP " + n + " 1 AL\r\nNLN NLN carol@example.com Carol\r\n"};
+                     " AL 1 0 0\r\nLST " + n + " BL 1 0 0\r\nLST " + n + " RL 1 0 0\r\nGTC " + n + " 1 A\r\nBLP " +
+                     n + " 1 AL\r\nNLN NLN carol@example.com Carol\r\n"};
     });
 }
 
@@ -494,14 +496,14 @@ private slots:
         QTest::newRow("never started") << "never started" << "not connected";
         QTest::newRow("stopped by the program") << "stopped" << "not connected";
         QTest::newRow("sign-in not finished") << "signing in" << "not signed in";
-        QTest::newRow("service refuses the request") << "913" << "refused";
+        QTest::newRow("service refuses the request") << "502" << "refused";
     }
     void checkRefusals() {
         QFETCH(QString, situation);
         QFETCH(QString, outcome);
         ScriptedMsnpServer notification;
         scriptNotification(notification);
-        notification.on("XFR", [](const Lines& f) { return Reply{"913 " + trid(f) + "\r\n"}; });
+        notification.on("XFR", [](const Lines& f) { return Reply{"502 " + trid(f) + "\r\n"}; });
         if (situation == "signing in")
             notification.on("USR", [](const Lines&) { return Reply{}; });
         Client client;
@@ -516,7 +518,7 @@ private slots:
             client.session->stop();
         const int id = client.check("bob@example.com");
         QCOMPARE(outcomeOf(client, id), outcome);
-        QCOMPARE(notification.lines().count("XFR 6 SB"), situation == "913" ? 1 : 0);
+        QCOMPARE(notification.lines().count("XFR 6 SB"), situation == "502" ? 1 : 0);
     }
 
     void controlCharactersNeverReachTheWire_data() {

@@ -39,7 +39,16 @@ void scriptService(ScriptedMsnpServer& service, ScriptedMsnpServer& switchboard,
                                                                   : Reply{"911 " + trid(f) + "\r\n"};
     });
     service.on("CHG", [](const Lines& f) { return Reply{"CHG " + trid(f) + " NLN 0\r\n"}; });
-    service.on("SYN", [](const Lines& f) { return Reply{"SYN " + trid(f) + " 1\r\nNLN NLN carol@x Carol\r\n"}; });
+    service.on("SYN", [](const Lines& f) {
+        // Everyone on the forward list, so that "not online" means what it says.
+        QByteArray sync = "SYN " + trid(f) + " 1\r\n";
+        const QList<QByteArray> following{"bob@x", "carol@x", "dave@x"};
+        for (int i = 0; i < following.size(); ++i)
+            sync += "LST " + trid(f) + " FL 1 3 " + QByteArray::number(i + 1) + " " + following[i] + " X\r\n";
+        for (const char* list : {"AL", "BL", "RL"})
+            sync += "LST " + trid(f) + " " + list + " 1 0 0\r\n";
+        return Reply{sync + "NLN NLN carol@x Carol\r\n"};
+    });
     const QByteArray where = switchboard.address().toLatin1();
     service.on("XFR", [where](const Lines& f) { return Reply{"XFR " + trid(f) + " SB " + where + " CKI 17.25\r\n"}; });
     switchboard.on("USR", [](const Lines&) { return Reply{"USR 1 OK a@b A\r\n"}; });
@@ -150,7 +159,7 @@ private slots:
         const QByteArray where = switchboard.address().toLatin1();
         service.on("XFR", [where, count = std::make_shared<int>(0)](const Lines& f) {
             return ++*count == 1 ? Reply{"XFR " + trid(f) + " SB " + where + " CKI 17.25\r\n"}
-                                 : Reply{"913 " + trid(f) + "\r\n"};
+                                 : Reply{"502 " + trid(f) + "\r\n"};
         });
         switchboard.setChunkDelay(600);
         switchboard.on("CAL", [](const Lines&) { return Reply{"", "CAL 2 RINGING 11752013\r\n"}; });

@@ -11,13 +11,14 @@
 
 inline QString describe(Outcome outcome) {
     static const char* names[] = {"online",      "offline",      "no such user",  "refused",     "no answer",
-                                  "bad contact", "not connected", "not signed in", "interrupted", "cancelled"};
+                                  "bad contact", "not connected", "not signed in", "interrupted", "cancelled",
+                                  "busy",        "status unknown"};
     return QString::fromLatin1(names[static_cast<int>(outcome)]);
 }
 
 inline QString describe(const SessionStatus& status) {
     static const char* problems[] = {"",         "cannot connect", "connection lost", "sign-in stalled",
-                                     "sign-in refused", "bad account"};
+                                     "sign-in refused", "bad account", "signed in elsewhere"};
     const QString problem = QString::fromLatin1(problems[static_cast<int>(status.problem)]);
     switch (status.state) {
     case SessionState::Stopped: return QStringLiteral("stopped");
