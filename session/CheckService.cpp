@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -218,11 +219,16 @@ void CheckService::noteRunAnswer(bool online) {
     emit runChanged(progress());
 }
 
+// Rounded up: three a second is a start every 334 ms, so no second ever holds a fourth.
+qint64 CheckService::ownGapMs() const {
+    return qint64(std::ceil(1000.0 / m_pace.perSecond));
+}
+
 // A busy answer doubles the gap between starts and puts the next start some way off; each calm
 // spell after the latest busy answer halves the gap again, down to the pace's own.
 void CheckService::serverBusy() {
     const qint64 at = m_clock.now();
-    const qint64 own = m_pace.perSecond > 0 ? qint64(1000 / m_pace.perSecond) : m_backoff.noLimitGapMs;
+    const qint64 own = m_pace.perSecond > 0 ? ownGapMs() : m_backoff.noLimitGapMs;
     m_busyGapMs = std::min(m_backoff.maxGapMs, 2 * std::max(m_busyGapMs, own));
     m_lastBusyMs = at;
     m_nextStartMs = std::max(m_nextStartMs, at + std::max(m_busyGapMs, m_backoff.firstWaitMs));
@@ -233,7 +239,7 @@ bool CheckService::paceAllows() {
     if (m_flights.size() >= m_pace.atOnce)
         return false;
     const qint64 at = m_clock.now();
-    const qint64 own = m_pace.perSecond > 0 ? qint64(1000 / m_pace.perSecond) : 0;
+    const qint64 own = m_pace.perSecond > 0 ? ownGapMs() : 0;
     while (m_busyGapMs > 0 && at - m_lastBusyMs >= m_backoff.calmMs) {
         m_lastBusyMs += m_backoff.calmMs;
         m_busyGapMs /= 2;

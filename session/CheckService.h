@@ -123,6 +123,7 @@ private:
     void feed();
     bool nextAddress(QString* address);
     bool paceAllows();
+    qint64 ownGapMs() const;
     void serverBusy();
     void finishRun(bool completed);
     void noteRunAnswer(bool online);

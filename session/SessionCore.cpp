@@ -4,7 +4,6 @@
 #include <algorithm>
 
 namespace {
-constexpr int AlreadyOnList = 215;
 constexpr int NotOnList = 216;
 constexpr int NotOnAnyList = 205; // how a server that drops empty entries says "not on the list"
 
@@ -353,10 +352,9 @@ void SessionCore::listAnswer(const NotificationDispatcher::ListAnswer& answer) {
             m_removeDelay = 0;
         return;
     }
-    // Already on the list, and the entry is ours from just now: the user put the contact there,
-    // and it must stay there.
-    if (m_newEntries.remove(key) && answer.error == AlreadyOnList && m_journal &&
-        !m_dispatcher.addPending(key))
+    // Refused, and the entry is ours from just now: there is nothing of ours to take off. Already
+    // on the list, the user put the contact there, and it must stay there.
+    if (m_newEntries.remove(key) && answer.error != 0 && m_journal && !m_dispatcher.addPending(key))
         m_journal->erase(m_dispatcher.account(), answer.contact);
     const auto it = m_checks.find(answer.check);
     if (it != m_checks.end() && it->second.exchange && addingToAllowList(*it->second.exchange)) {

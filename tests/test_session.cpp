@@ -6,7 +6,9 @@
 #include "tests/support/ScriptedMsnpServer.h"
 #include "tests/support/SessionTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QSet>
+#include <deque>
 #include <QTemporaryDir>
 #include <QTcpSocket>
 #include <QtTest>
@@ -96,37 +98,56 @@ void scriptDispatch(ScriptedMsnpServer& server, const QString& notification, boo
     });
 }
 
-// The real service's list rule: a call rings only a contact that is on one of the caller's
-// lists; others get 205, unknown addresses 207, listed contacts who are offline 217. The allow
-// list changes by ADD and REM, and the list sync after the sign-in reports it.
+// The real service's list rules, in two versions. The older one rings only a contact on one of
+// the caller's lists; others get 205, unknown addresses 207, listed contacts who are offline 217.
+// The newer one answers from the status it holds in the caller's entry for the contact, which is
+// kept up to date for forward-list entries only, and from the contact's own status when there is
+// no entry: so 217 for an unknown address, and for an online contact on another list only. The
+// allow list changes by ADD and REM, and the list sync after the sign-in reports every list.
 struct Directory {
+    bool newer = false;
     QSet<QByteArray> online{"bob@example.com", "carol@example.com"};
     QSet<QByteArray> offline{"dave@example.com", "erin@example.com"};
     QSet<QByteArray> forward{"bob@example.com", "dave@example.com"};
     QSet<QByteArray> allow;
+    QSet<QByteArray> reverse;
 
     bool exists(const QByteArray& who) const { return online.contains(who) || offline.contains(who); }
-    bool listed(const QByteArray& who) const { return forward.contains(who) || allow.contains(who); }
+    bool listed(const QByteArray& who) const {
+        return forward.contains(who) || allow.contains(who) || reverse.contains(who);
+    }
 
-    // As Escargot writes it: every list, the length before the entry's number, then the settings.
+    // The older server: the lists, the length before the entry's number, then the settings. The
+    // newer one: the settings first, then the lists, the entry's number first.
     Reply sync(const QByteArray& n) const {
-        QByteArray out = "SYN " + n + " 9\r\n";
-        for (const auto& [name, list] : {std::pair{"FL", forward}, std::pair{"AL", allow}}) {
+        const QByteArray settings = "GTC " + n + " 9 A\r\nBLP " + n + " 9 AL\r\n";
+        QByteArray out = "SYN " + n + " 9\r\n" + (newer ? settings : QByteArray());
+        for (const auto& [name, list] : {std::pair{"FL", forward}, std::pair{"AL", allow},
+                                         std::pair{"BL", QSet<QByteArray>{}}, std::pair{"RL", reverse}}) {
             int i = 0;
-            for (const QByteArray& who : list)
-                out += "LST " + n + " " + name + " 9 " + QByteArray::number(list.size()) + " " +
-                       QByteArray::number(++i) + " " + who + " " + who + "\r\n";
+            const QByteArray length = QByteArray::number(list.size());
+            for (const QByteArray& who : list) {
+                const QByteArray number = QByteArray::number(++i);
+                out += "LST " + n + " " + name + " 9 " + (newer ? number + " " + length : length + " " + number) +
+                       " " + who + " " + who + "\r\n";
+            }
             if (list.isEmpty())
                 out += "LST " + n + " " + name + " 9 0 0\r\n";
         }
-        return {out + "LST " + n + " BL 9 0 0\r\nLST " + n + " RL 9 0 0\r\nGTC " + n + " 9 A\r\nBLP " + n +
-                " 9 AL\r\n"};
+        return {out + (newer ? QByteArray() : settings)};
+    }
+    QByteArray callAnswer(const QByteArray& who) const {
+        if (newer) {
+            const bool stale = listed(who) && !forward.contains(who);
+            return online.contains(who) && !stale ? "" : "217";
+        }
+        return !exists(who) ? "207" : !listed(who) ? "205" : offline.contains(who) ? "217" : "";
     }
     void serve(ScriptedMsnpServer& notification, ScriptedMsnpServer& switchboard) {
         notification.on("SYN", [this](const Lines& f) { return sync(trid(f)); });
         notification.on("ADD", [this](const Lines& f) {
             if (!exists(f.value(3)))
-                return Reply{"207 " + trid(f) + "\r\n"};
+                return Reply{(newer ? "205 " : "207 ") + trid(f) + "\r\n"};
             if (allow.contains(f.value(3)))
                 return Reply{"215 " + trid(f) + "\r\n"};
             allow.insert(f.value(3));
@@ -134,15 +155,11 @@ struct Directory {
         });
         notification.on("REM", [this](const Lines& f) {
             if (!allow.remove(f.value(3)))
-                return Reply{"216 " + trid(f) + "\r\n"};
+                return Reply{(newer && !listed(f.value(3)) ? "205 " : "216 ") + trid(f) + "\r\n"};
             return Reply{"REM " + trid(f) + " AL 13 " + f.value(3) + "\r\n"};
         });
         switchboard.on("CAL", [this](const Lines& f) {
-            const QByteArray who = f.value(2);
-            const QByteArray code = !exists(who)          ? "207"
-                                    : !listed(who)        ? "205"
-                                    : offline.contains(who) ? "217"
-                                                          : "";
+            const QByteArray code = callAnswer(f.value(2));
             return Reply{code.isEmpty() ? "CAL " + trid(f) + " RINGING 11752013\r\n" : code + " " + trid(f) + "\r\n"};
         });
     }
@@ -561,6 +578,7 @@ private slots:
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<Lines>("requests");
         QTest::addColumn<Lines>("calls");
+        QTest::addColumn<bool>("newer");
         const auto sb = [](const char* who, bool again, bool out) {
             Lines l{"USR 1 me@example.com 17262740.1050826919.32308", QByteArray("CAL 2 ") + who};
             if (again)
@@ -570,26 +588,51 @@ private slots:
             return l;
         };
         QTest::newRow("listed, online") << "bob@example.com" << "online" << lines({"XFR 5 SB"})
-                                        << sb("bob@example.com", false, true);
+                                        << sb("bob@example.com", false, true) << false;
         QTest::newRow("listed, offline") << "dave@example.com" << "offline" << lines({"XFR 5 SB"})
-                                         << sb("dave@example.com", false, true);
+                                         << sb("dave@example.com", false, true) << false;
         QTest::newRow("on no list, online")
             << "carol@example.com" << "online"
             << lines({"XFR 5 SB", "ADD 6 AL carol@example.com carol@example.com", "REM 7 AL carol@example.com"})
-            << sb("carol@example.com", true, true);
+            << sb("carol@example.com", true, true) << false;
         QTest::newRow("on no list, offline")
             << "erin@example.com" << "offline"
             << lines({"XFR 5 SB", "ADD 6 AL erin@example.com erin@example.com", "REM 7 AL erin@example.com"})
-            << sb("erin@example.com", true, true);
+            << sb("erin@example.com", true, true) << false;
         QTest::newRow("no such account") << "nobody@example.com" << "no such user" << lines({"XFR 5 SB"})
-                                         << sb("nobody@example.com", false, true);
+                                         << sb("nobody@example.com", false, true) << false;
+        QTest::newRow("newer server, listed, offline") << "dave@example.com" << "offline" << lines({"XFR 5 SB"})
+                                                       << sb("dave@example.com", false, true) << true;
+        QTest::newRow("newer server, on no list, online") << "carol@example.com" << "online" << lines({"XFR 5 SB"})
+                                                          << sb("carol@example.com", false, true) << true;
+        // "Not online" for an unlisted address: an allow-list add tells an offline account from none.
+        QTest::newRow("newer server, on no list, offline")
+            << "erin@example.com" << "offline"
+            << lines({"XFR 5 SB", "ADD 6 AL erin@example.com erin@example.com", "REM 7 AL erin@example.com"})
+            << sb("erin@example.com", false, true) << true;
+        QTest::newRow("newer server, no such account")
+            << "nobody@example.com" << "no such user"
+            << lines({"XFR 5 SB", "ADD 6 AL nobody@example.com nobody@example.com"})
+            << sb("nobody@example.com", false, false) << true;
+        // An entry on the reverse or allow list only holds a status the server does not refresh.
+        QTest::newRow("newer server, online, reverse list only")
+            << "ray@example.com" << "status unknown" << lines({"XFR 5 SB"}) << sb("ray@example.com", false, true)
+            << true;
+        QTest::newRow("newer server, online, allow list only")
+            << "al@example.com" << "status unknown" << lines({"XFR 5 SB"}) << sb("al@example.com", false, true)
+            << true;
     }
     void checksFollowTheServiceListRule() {
         QFETCH(QString, contact);
         QFETCH(QString, outcome);
         QFETCH(Lines, requests);
         QFETCH(Lines, calls);
+        QFETCH(bool, newer);
         Directory directory;
+        directory.newer = newer;
+        directory.online.unite({"ray@example.com", "al@example.com"});
+        directory.reverse = {"ray@example.com"};
+        directory.allow = {"al@example.com"};
         const Directory before = directory;
         auto o = online("", &directory);
         QVERIFY(signedIn(*o));
@@ -838,6 +881,117 @@ private slots:
         service.checkEveryone(list);
         QTRY_VERIFY_WITH_TIMEOUT(!service.runGoing(), Patience);
         QCOMPARE(calls(o->switchboard.lines()).size(), made.size() + 6);
+    }
+
+    // A journal entry still on the allow list is taken off at the sign-in, also where the server
+    // sends its settings before the lists.
+    void theJournalIsReplayedOnEitherServer_data() {
+        QTest::addColumn<bool>("newer");
+        QTest::newRow("older server") << false;
+        QTest::newRow("newer server: settings first") << true;
+    }
+    void theJournalIsReplayedOnEitherServer() {
+        QFETCH(bool, newer);
+        Directory directory;
+        directory.newer = newer;
+        directory.allow = {"erin@example.com"};
+        ScriptedMsnpServer dispatch, notification, switchboard;
+        scriptDispatch(dispatch, notification.address());
+        scriptNotification(notification);
+        directory.serve(notification, switchboard);
+        Client client;
+        client.journal.record("me@example.com", "erin@example.com");
+        client.startAt(dispatch);
+        QTRY_COMPARE_WITH_TIMEOUT(directory.allow, QSet<QByteArray>{}, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(client.journal.entries("me@example.com"), QStringList{}, Patience);
+        QCOMPARE(notification.lines().mid(6), Lines{"REM 5 AL erin@example.com"});
+    }
+
+    // Signed in elsewhere, the session stops for good: signing in again would send the other one
+    // away in turn. Only the program's own start signs in again. One server keeps the connection
+    // open after saying so, another closes it.
+    void signedInElsewhereIsNoLoss_data() {
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("the connection stays open") << false;
+        QTest::newRow("the server closes") << true;
+    }
+    void signedInElsewhereIsNoLoss() {
+        QFETCH(bool, closes);
+        auto o = online();
+        QVERIFY(signedIn(*o));
+        const int id = o->client.check("bob@example.com");
+        QTRY_VERIFY_WITH_TIMEOUT(o->switchboard.connectionCount() == 1, Patience);
+        o->notification.send("OUT OTH\r\n");
+        if (closes)
+            o->notification.drop();
+        QTRY_COMPARE_WITH_TIMEOUT(o->client.state(), QString("gave up: signed in elsewhere"), Patience);
+        QVERIFY(!o->client.outcome(id).isEmpty());
+        QTest::qWait(3 * testLimits().maxRetryMs);
+        QCOMPARE(o->dispatch.connectionCount(), 1);
+        QCOMPARE(o->client.states, (QStringList{"connecting", "signed in", "gave up: signed in elsewhere"}));
+        o->client.session->start();
+        QTRY_COMPARE_WITH_TIMEOUT(o->client.state(), QString("signed in"), Patience);
+        QCOMPARE(o->dispatch.connectionCount(), 2);
+    }
+
+    // A server that hands out no more than a few switchboards in a while answers the rest "800":
+    // the run slows down and asks those contacts again, and every result is still right. The
+    // limits are scaled down so that the test runs in seconds.
+    void aBusyServerSlowsTheRunDown() {
+        Directory directory;
+        auto o = online("", &directory);
+        const QByteArray where = o->switchboard.address().toLatin1();
+        auto handedOut = std::make_shared<std::deque<qint64>>();
+        auto busy = std::make_shared<int>(0);
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        o->notification.on("XFR", [=](const Lines& f) {
+            while (!handedOut->empty() && clock->elapsed() - handedOut->front() > 400)
+                handedOut->pop_front();
+            if (handedOut->size() >= 3) {
+                ++*busy;
+                return Reply{"800 " + trid(f) + "\r\n"};
+            }
+            handedOut->push_back(clock->elapsed());
+            return Reply{"XFR " + trid(f) + " SB " + where + " CKI t" + QByteArray::number(*busy) + "\r\n"};
+        });
+        QVERIFY(signedIn(*o));
+        QTemporaryDir dir;
+        CheckDatabase database(dir.filePath("velmora.db"));
+        CheckResults results(&database);
+        BusyBackoff backoff;
+        backoff.noLimitGapMs = 50;
+        backoff.maxGapMs = 400;
+        backoff.firstWaitMs = 100;
+        backoff.calmMs = 1000;
+        CheckService service(*o->client.session, nullptr, nullptr, backoff);
+        service.setResults(&results);
+        service.setPace({0, 2});
+        Rows list;
+        list.list = {"bob@example.com", "dave@example.com", "ann@example.com", "carol@example.com",
+                     "erin@example.com", "nobody@example.com", "ray@example.com", "sue@example.com"};
+        directory.online.unite({"ann@example.com", "sue@example.com"});
+        directory.forward.unite({"ann@example.com", "ray@example.com", "sue@example.com"});
+        directory.offline.insert("ray@example.com");
+        bool slowed = false;
+        connect(&service, &CheckService::runChanged, this, [&](const RunProgress& p) { slowed |= p.slowed; });
+        QList<ResultKind> kinds;
+        connect(&results, &CheckResults::recorded, this,
+                [&](const QString&, const CheckResults::Result& r) { kinds << r.kind; });
+        service.checkEveryone(list);
+        QTRY_VERIFY_WITH_TIMEOUT(!service.runGoing(), 6 * Patience);
+        QVERIFY(*busy > 0);
+        QVERIFY(slowed);
+        QCOMPARE(kinds.size(), list.list.size()); // each once, none for a busy answer
+        const std::map<QString, ResultKind> expected{
+            {"bob@example.com", ResultKind::Online},        {"dave@example.com", ResultKind::Offline},
+            {"ann@example.com", ResultKind::Online},        {"carol@example.com", ResultKind::Online},
+            {"erin@example.com", ResultKind::Offline},      {"nobody@example.com", ResultKind::NoSuchUser},
+            {"ray@example.com", ResultKind::Offline},       {"sue@example.com", ResultKind::Online}};
+        for (const auto& [address, kind] : expected) {
+            const auto result = results.find(address);
+            QVERIFY2(result && result->kind == kind, qPrintable(address));
+        }
     }
 
     // A redirect after the sign-in, in the middle of a check, neither drops the check nor the
