@@ -28,6 +28,9 @@ public:
     virtual bool present() { return true; }
     // 1 (MISTATUS_OFFLINE) when the client is not signed in or cannot be asked.
     virtual int MyStatus() = 0;
+    // False while the client is there but did not answer the latest question in time: a hung
+    // client is not a reason to wait for it.
+    virtual bool answering() { return true; }
     // The address the client is signed in with; nullopt when it cannot tell.
     virtual std::optional<QString> MySigninName() = 0;
 

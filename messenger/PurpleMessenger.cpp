@@ -70,6 +70,7 @@ struct Account {
 struct PurpleMessenger::Client {
     QDBusConnection bus = QDBusConnection::sessionBus();
     std::optional<int> status;
+    bool hung = false; // when the status was last asked
     QElapsedTimer statusAge;
     qint64 statusLifetime = 0;
     QTimer statusExpiry; // nothing else announces the end of a cached status's lifetime
@@ -216,11 +217,16 @@ int PurpleMessenger::MyStatus() {
     if (!client->status || client->statusAge.hasExpired(client->statusLifetime)) {
         bool hung = false;
         client->status = client->askStatus(hung);
+        client->hung = hung;
         client->statusLifetime = hung ? HungClientRecheckMs : StatusRecheckMs;
         client->statusAge.start();
         client->statusExpiry.start(int(client->statusLifetime));
     }
     return *client->status;
+}
+
+bool PurpleMessenger::answering() {
+    return !client->hung;
 }
 
 std::optional<QString> PurpleMessenger::MySigninName() {

@@ -18,6 +18,7 @@ public:
 
     bool present() override;
     int MyStatus() override;
+    bool answering() override;
     std::optional<QString> MySigninName() override;
     ClientResult InstantMessage(const QString& contact) override;
     ClientResult StartVoice(const QString& contact) override;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/Dialogs.h"
 
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 
@@ -9,6 +10,12 @@ namespace {
 Responder& responder()
 {
     static Responder r;
+    return r;
+}
+
+PasswordResponder& passwordResponder()
+{
+    static PasswordResponder r;
     return r;
 }
 
@@ -79,6 +86,24 @@ Answer show(QWidget* parent, const QString& prompt, Buttons buttons, Icon icon, 
 void setResponder(Responder r)
 {
     responder() = std::move(r);
+}
+
+std::optional<QString> askPassword(QWidget* parent, const QString& prompt, const QString& caption)
+{
+    const Request request{prompt, caption, Buttons::Ok, Icon::None};
+    const Open open;
+    if (passwordResponder())
+        return passwordResponder()(request);
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+void setPasswordResponder(PasswordResponder r)
+{
+    passwordResponder() = std::move(r);
 }
 
 } // namespace Dialogs

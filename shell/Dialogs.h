@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -34,5 +35,10 @@ int openCount();
 using Responder = std::function<Answer(const Request&)>;
 // Tests answer instead of the user; an empty function restores real boxes.
 void setResponder(Responder responder);
+
+// A box that asks for a password, shown as stars; nullopt when the user cancels it.
+std::optional<QString> askPassword(QWidget* parent, const QString& prompt, const QString& caption);
+using PasswordResponder = std::function<std::optional<QString>(const Request&)>;
+void setPasswordResponder(PasswordResponder responder);
 
 } // namespace Dialogs

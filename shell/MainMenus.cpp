@@ -50,6 +50,8 @@ QMenu* fileMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
                            &MainWindow::mnuOnlineOnly_Click);
     m.mnuOnlineOnly->setCheckable(true);
     item(w, file, "mnuClearResults", QStringLiteral("Clear Check Results"), &MainWindow::mnuClearResults_Click);
+    m.mnuSignInAgain = item(w, file, "mnuSignInAgain", QStringLiteral("Sign In Again"), &MainWindow::mnuSignInAgain_Click);
+    m.mnuSignInAgain->setEnabled(false);
     separator(file, table.sepAfterStats);
     item(w, file, "mnuSysTray", QLatin1String(table.sysTrayCaption), &MainWindow::mnuSysTray_Click,
          table.sysTrayKey);

@@ -16,6 +16,7 @@ struct MainMenus {
     QAction* mnuOpen = nullptr;
     QAction* mnuCheckAll = nullptr;   // "Check Everyone", or "Stop Checking" while a run goes
     QAction* mnuOnlineOnly = nullptr; // checkable
+    QAction* mnuSignInAgain = nullptr; // only while the session has stopped for good
     QSystemTrayIcon* cSysTray2 = nullptr;
 
     static MainMenus build(MainWindow* window, const MainLayout& table);

@@ -12,6 +12,7 @@
 #include "session/CheckService.h"
 #include "session/ServiceSession.h"
 #include "shell/AboutWindow.h"
+#include "shell/AccountStore.h"
 #include "shell/ClickableLabel.h"
 #include "shell/ContactActions.h"
 #include "shell/ContactListInput.h"
@@ -118,6 +119,7 @@ void MainWindow::startChecks() {
     listChecks = new ListChecks(this, c, *filter, *checks, *results, menus.mnuCheckAll, menus.mnuOnlineOnly);
     findBox = new FindBox(c, *filter, [this] { listChecks->showLine(); }, this);
     connect(checks, &CheckService::statusChanged, statusLine, &StatusLine::showSession);
+    connect(checks, &CheckService::statusChanged, this, &MainWindow::sessionChanged);
     connect(checks, &CheckService::checked, statusLine,
             [this](const QString&, Outcome outcome) { statusLine->showOutcome(outcome); });
 }
@@ -158,6 +160,8 @@ void MainWindow::Form_Load() {
         // Checks need no client: only the actions that hand a contact over do.
         pendingNotices << Notices::noClient();
         checks->start();
+    } else if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE && !MessengerClient->answering()) {
+        checks->start(); // a client that hangs is no client to wait for
     } else if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE) {
         Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
         waitingForClient = true;
@@ -172,10 +176,56 @@ void MainWindow::Form_Load() {
 
 // A client that was offline at load and signs in later gets its session then.
 void MainWindow::startSessionOnceClientIsOnline() {
-    if (waitingForClient && messenger().MyStatus() != Messenger::MISTATUS_OFFLINE) {
+    if (waitingForClient &&
+        (messenger().MyStatus() != Messenger::MISTATUS_OFFLINE || !messenger().answering())) {
         waitingForClient = false;
         checks->start();
     }
+}
+
+// Stopped for good, the session starts again only when the user says so: after a sign-in
+// elsewhere, once the other one is gone; after a refused sign-in, with a new password.
+void MainWindow::sessionChanged(const SessionStatus& status) {
+    const bool forGood = status.state == SessionState::GaveUp &&
+                         (status.problem == SessionProblem::SignedInElsewhere ||
+                          status.problem == SessionProblem::SignInRefused);
+    menus.mnuSignInAgain->setEnabled(forGood);
+    const bool elsewhere = forGood && status.problem == SessionProblem::SignedInElsewhere;
+    if (!elsewhere) {
+        toldSignedInElsewhere = false;
+        return;
+    }
+    if (std::exchange(toldSignedInElsewhere, true))
+        return;
+    // Told from the event loop: the session is still handing out its news.
+    QTimer::singleShot(0, this, [this, account = c.handOverAccount->text()] {
+        Dialogs::show(this,
+                      QStringLiteral("Your second account, %1, was signed in somewhere else, so the service "
+                                     "signed it out here and status checks have stopped. Once it is signed out "
+                                     "there, choose File, Sign In Again.")
+                          .arg(account),
+                      Dialogs::Buttons::Ok, Dialogs::Icon::Warning, QStringLiteral("Signed in elsewhere"));
+    });
+}
+
+void MainWindow::mnuSignInAgain_Click() {
+    if (checks->status().state != SessionState::GaveUp)
+        return;
+    if (checks->status().problem == SessionProblem::SignInRefused) {
+        const QString account = c.handOverAccount->text();
+        const std::optional<QString> password = Dialogs::askPassword(
+            this, QStringLiteral("The service refused the password of %1. Password:").arg(account),
+            QStringLiteral("Sign In Again"));
+        if (!password || password->isEmpty())
+            return;
+        setHandOver(account, *password);
+        AccountStore::savePassword(account, *password, account, [this](const QString& notice) {
+            QTimer::singleShot(0, this, [this, notice] {
+                Dialogs::show(this, notice, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
+            });
+        });
+    }
+    checks->start();
 }
 
 void MainWindow::setHandOver(const QString& account, const QString& password) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "contacts/SaveRules.h"
+#include "session/CheckOutcome.h"
 #include "shell/ContactActions.h"
 #include "shell/Dialogs.h"
 #include "shell/MainControls.h"
@@ -79,6 +80,7 @@ public:
     void mnuCheckAll_Click();
     void mnuOnlineOnly_Click();
     void mnuClearResults_Click();
+    void mnuSignInAgain_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -89,6 +91,7 @@ private:
     void buildTimers();
     void startChecks();
     void startSessionOnceClientIsOnline();
+    void sessionChanged(const SessionStatus& status);
     std::optional<QString> selectedContact() const;
     bool requireSelection(QString* contact);
     SaveRules::Answer askSaveOnExit();
@@ -123,6 +126,7 @@ private:
     qint32 shownEntryCount = -1;   // what Label6 says, so Timer3 knows when it has news
     QStringList pendingNotices;    // told once the window is on screen
     bool waitingForClient = false; // the session starts once the offline client signs in
+    bool toldSignedInElsewhere = false; // told once while it stays so
 
     QTimer* Timer1 = nullptr;
     QTimer* Timer3 = nullptr;

@@ -126,6 +126,50 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString(SessionText::SignInRefused), Patience);
         QTest::qWait(300); // Timer1 must not paint over it
         QCOMPARE(label1->text(), QString(SessionText::SignInRefused));
+        // File, Sign In Again asks for the password first; cancelled, nothing is tried.
+        auto* again = w->findChild<QAction*>("mnuSignInAgain");
+        QVERIFY(again->isEnabled());
+        std::optional<QString> typed;
+        QStringList asked;
+        Dialogs::setPasswordResponder([&](const Dialogs::Request& r) {
+            asked << r.prompt;
+            return typed;
+        });
+        again->trigger();
+        QTest::qWait(300);
+        QCOMPARE(service.connectionCount(), 1);
+        typed = QStringLiteral("password");
+        again->trigger();
+        Dialogs::setPasswordResponder({});
+        QCOMPARE(asked.size(), 2);
+        QVERIFY(asked.first().contains("a@b"));
+        QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString("MSN (Online)"), Patience);
+        QVERIFY(!again->isEnabled());
+    }
+
+    // Signed in somewhere else, the session stops without fighting back, says so once, and
+    // File, Sign In Again takes it up when the user wants.
+    void signedInElsewhere()
+    {
+        ShellHarness h;
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn("password");
+        auto* again = w->findChild<QAction*>("mnuSignInAgain");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        QVERIFY(!again->isEnabled());
+        service.send("OUT OTH\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString(SessionText::SignedInElsewhere), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs.prompts().filter("signed in somewhere else").size(), 1, Patience);
+        QVERIFY(again->isEnabled());
+        QTest::qWait(2500); // past the first wait before signing in again after a loss
+        QCOMPARE(service.connectionCount(), 1);
+        QCOMPARE(h.dialogs.prompts().filter("signed in somewhere else").size(), 1);
+        again->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        QCOMPARE(service.connectionCount(), 2);
+        QVERIFY(!again->isEnabled());
     }
 
     // The answer is for the contact named beside "My Status", whoever is selected meanwhile.
@@ -184,20 +228,25 @@ private slots:
     void theSessionStartsWhenItCan_data()
     {
         QTest::addColumn<bool>("clientRunning");
-        QTest::newRow("client offline, then online") << true;
-        QTest::newRow("no client running") << false;
+        QTest::addColumn<bool>("clientHung");
+        QTest::newRow("client offline, then online") << true << false;
+        QTest::newRow("no client running") << false << false;
+        QTest::newRow("a client that never answers") << true << true;
     }
     void theSessionStartsWhenItCan()
     {
         QFETCH(bool, clientRunning);
+        QFETCH(bool, clientHung);
         ShellHarness h;
         h.messenger->running = clientRunning;
+        h.messenger->hung = clientHung;
         h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
+        const bool waits = clientRunning && !clientHung; // for the client to sign in
         ScriptedMsnpServer service, switchboard;
         scriptService(service, switchboard, {});
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
         MainWindow* w = signIn("password");
-        if (clientRunning) {
+        if (waits) {
             QVERIFY(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"));
             QTest::qWait(300);
             QCOMPARE(service.connectionCount(), 0);
@@ -206,8 +255,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         const QStringList told = h.dialogs.prompts().filter("No messenger client is running");
         QCOMPARE(told.size(), clientRunning ? 0 : 1);
-        QCOMPARE(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"),
-                 clientRunning);
+        QCOMPARE(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"), waits);
     }
 
     // A dropped connection comes back by itself, and the status line says so on the way.

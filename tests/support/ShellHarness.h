@@ -20,6 +20,7 @@
 class FakeMessenger : public Messenger {
 public:
     bool running = true; // a client answers at all
+    bool hung = false;   // it is there but answers nothing in time
     bool polled = false; // it cannot say when its status changes: the window asks at every tick
     std::optional<QString> signinName = QStringLiteral("me@example.com");
     ClientResult answer; // what every action returns
@@ -33,6 +34,7 @@ public:
             statusMayHaveChanged();
     }
     bool present() override { return running; }
+    bool answering() override { return !hung; }
     int MyStatus() override
     {
         ++statusReads;
