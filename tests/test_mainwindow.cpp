@@ -244,6 +244,7 @@ private slots:
                               full ? "-sep4" : "-sep3",
                               "mnuStats|Check User Status|F2", "mnuCheckAll|Check Everyone|Shift+F2",
                               "mnuOnlineOnly|Show Online Only|", "mnuClearResults|Clear Check Results|",
+                              "mnuSignInAgain|Sign In Again|",
                               full ? "-sep5" : "-sep4",
                               full ? "mnuSysTray|&Hide In SysTray|F7" : "mnuSysTray|&Hide to SysTray|F3",
                               full ? "-sep1" : "-mnuSep", "mnuExit|E&xit|"}));
