@@ -4,15 +4,23 @@
 
     escargot_fixture.py CONFIG        CONFIG: {"accounts": {email: password},
                                                "lists": {email: [contact, ...]},   (forward lists)
-                                               "online": [email, ...]}             (kept signed in)
+                                               "allow": {email: [contact, ...]},   (allow lists)
+                                               "online": [email, ...],             (kept signed in)
+                                               "hidden": [email, ...]}             (signed in, appearing offline)
 
-Needs ESCARGOT_DIR (a plain copy of the Escargot source tree, with its switchboard address set to
-127.0.0.1:1864) and ESCARGOT_SHIM (a folder with stand-ins for modules the server imports that
-Debian does not package). Run it with Debian's /usr/bin/python3 and python3-lxml, -aiohttp,
--sqlalchemy, -jinja2 and -markupsafe.
+A forward-list entry is stored as the server stores an add: the contact on the owner's forward list
+and the owner on the contact's reverse list.
 
-It prints "READY" once the server listens on 127.0.0.1:1863 and the online accounts are signed
-in, or "ERROR reason". Then it answers commands on stdin, one line each:
+Needs ESCARGOT_DIR (a plain copy of the Escargot source tree) and ESCARGOT_SHIM (a folder with
+stand-ins for modules the server imports that Debian does not package). Two versions of the tree
+are told apart by their layout: the older one (cmd/user.py, db.py; contact lists as JSON in
+t_user.contacts), whose switchboard address must be edited to 127.0.0.1:1864, and the newer one
+(script/user.py, core/db.py with front_data; t_user_contact rows), which hands out the address its
+settings name. Run it with Debian's /usr/bin/python3 and python3-lxml, -aiohttp, -sqlalchemy,
+-jinja2 and -markupsafe, and for the newer tree -dateutil, -tz and -cryptography.
+
+It prints "READY version" once the server listens on 127.0.0.1:1863 and the online accounts are
+signed in, or "ERROR reason". Then it answers commands on stdin, one line each:
     RECEIVED email   the commands that account's own connection got since its sign-in, as JSON
     LISTS email      that account's contacts and their list bits as the server stored them, JSON
     RESTART seconds  kills the server, waits, starts it again on the same data and signs the online
@@ -36,16 +44,74 @@ import time
 HOST, NS_PORT = "127.0.0.1", 1863
 PYTHON = "/usr/bin/python3"
 
+OLD, NEW = "old", "new"
+FL, AL, RL = 1, 2, 8
+
 # Written into the server's working folder: its settings, and a start that binds loopback only.
 SETTINGS = "DB = 'sqlite:///{d}/msn.sqlite'\nSTATS_DB = 'sqlite:///{d}/stats.sqlite'\nDEBUG = True\nDEBUG_MSNP = True\n"
-START = """import util.misc
-_init = util.misc.Runner.__init__
-def _loopback(self, host, *args, **kwargs):
-    _init(self, '127.0.0.1', *args, **kwargs)
-util.misc.Runner.__init__ = _loopback
+SETTINGS_NEW = "TARGET_HOST = '127.0.0.1'\nLOGIN_HOST = '127.0.0.1'\nSTORAGE_HOST = '127.0.0.1'\n"
+START = """import util.misc as m
+class LoopbackProtocol(m.ProtocolRunner):
+    def __init__(self, host, *args, **kwargs):
+        super().__init__('127.0.0.1', *args, **kwargs)
+class LoopbackHTTP(m.AIOHTTPRunner):
+    def __init__(self, host, *args, **kwargs):
+        super().__init__('127.0.0.1', *args, **kwargs)
+m.ProtocolRunner, m.AIOHTTPRunner = LoopbackProtocol, LoopbackHTTP
 import run_all
 run_all.main()
 """
+
+# The newer tree's own set-up scripts need PyPI packages that Debian lacks; this does the same
+# with the tree's own models.
+SETUP_NEW = """import json, sys, settings
+from core import db, stats
+from core.conn import Conn
+from script.user import set_passwords
+from util.misc import gen_uuid
+spec = json.loads(sys.argv[1])
+conn = Conn(settings.DB)
+db.Base.metadata.create_all(conn.engine)
+stats.Base.metadata.create_all(Conn(settings.STATS_DB).engine)
+with conn.session() as sess:
+    users = {}
+    for email, password in spec['accounts'].items():
+        u = users[email] = db.User(uuid=gen_uuid(), email=email, username=email, verified=False,
+                                   friendly_name=email, groups=[], settings={})
+        set_passwords(u, password, support_old_msn=True)
+        sess.add(u)
+    sess.flush()
+    for n, (owner, contact, lists) in enumerate(spec['entries']):
+        o, c = users[owner], users[contact]
+        sess.add(db.UserContact(user_id=o.id, contact_id=c.id, user_uuid=o.uuid, uuid=c.uuid, name=contact,
+                                lists=lists, pending=bool(lists & 8), groups=[], is_messenger_user=True,
+                                index_id=str(n + 2), locations={}))
+"""
+
+
+def tree_version(tree):
+    def has(*path):
+        return os.path.isfile(os.path.join(tree, *path))
+    if has("run_all.py") and has("script", "user.py") and has("core", "db.py"):
+        with open(os.path.join(tree, "core", "db.py"), errors="replace") as f:
+            if "front_data" in f.read():
+                return NEW
+    if has("run_all.py") and has("cmd", "user.py") and has("db.py"):
+        return OLD
+    raise OSError(f"ESCARGOT_DIR={tree!r} holds no Escargot tree of a known layout")
+
+
+def entries(config):
+    """{(owner, contact): list bits}: forward-list entries with their reverse-list side, allow lists."""
+    bits = {}
+    for owner, contacts in config.get("lists", {}).items():
+        for contact in contacts:
+            bits[(owner, contact)] = bits.get((owner, contact), 0) | FL
+            bits[(contact, owner)] = bits.get((contact, owner), 0) | RL
+    for owner, contacts in config.get("allow", {}).items():
+        for contact in contacts:
+            bits[(owner, contact)] = bits.get((owner, contact), 0) | AL
+    return bits
 
 CREATE_ACCOUNTS = """import json, sys
 from db import Session, User
@@ -72,8 +138,8 @@ def accepts(port):
 class Account:
     """One account signed in over MSNP5 and kept online, recording every line it gets."""
 
-    def __init__(self, email, password):
-        self.email, self.password = email, password
+    def __init__(self, email, password, status="NLN"):
+        self.email, self.password, self.status = email, password, status
         self.sock = socket.create_connection((HOST, NS_PORT), 5)
         self.buffer = b""
         self.received = []
@@ -118,11 +184,17 @@ class Account:
         words = self.answer(trid)
         if words[:3] != ["USR", str(trid), "OK"]:
             raise OSError(f"{self.email}: password answered {' '.join(words)}")
-        self.answer(self.send("CHG", "NLN"))
-        # The lists and settings follow the SYN answer; the privacy setting comes last.
+        self.answer(self.send("CHG", self.status))
+        # The lists and settings follow the SYN answer, in an order of the server's own; each list
+        # ends with the line whose two numbers are equal.
         syn = self.send("SYN", "0")
-        while self.answer(syn)[0] != "BLP":
-            pass
+        done = set()
+        while len(done) < 5:
+            words = self.answer(syn)
+            if words[0] == "LST" and len(words) > 5 and words[4] == words[5]:
+                done.add(words[2])
+            elif words[0] == "BLP":
+                done.add("BLP")
         self.sock.settimeout(None)
         threading.Thread(target=self.read, daemon=True).start()
 
@@ -150,6 +222,7 @@ class Server:
         self.shim = os.environ.get("ESCARGOT_SHIM", "")
         self.work = tempfile.mkdtemp(prefix="velmora-escargot-")
         self.process = None
+        self.version = None
         self.online = {}
 
     def environment(self):
@@ -163,20 +236,24 @@ class Server:
             raise OSError(f"{os.path.basename(args[0])}: {(done.stderr or done.stdout).strip()[-300:]}")
 
     def start(self):
-        if not os.path.isfile(os.path.join(self.tree, "run_all.py")):
-            raise OSError(f"ESCARGOT_DIR={self.tree!r} holds no Escargot tree")
+        self.version = tree_version(self.tree)
         if not os.path.isdir(self.shim):
             raise OSError(f"ESCARGOT_SHIM={self.shim!r} is no folder")
         if accepts(NS_PORT):
             raise OSError(f"something already listens on {HOST}:{NS_PORT}")
         with open(os.path.join(self.work, "settings_local.py"), "w") as f:
-            f.write(SETTINGS.format(d=self.work))
+            f.write(SETTINGS.format(d=self.work) + (SETTINGS_NEW if self.version == NEW else ""))
         with open(os.path.join(self.work, "start.py"), "w") as f:
             f.write(START)
-        self.tool(os.path.join(self.tree, "cmd", "dbcreate.py"))
-        # As cmd/user.py --old makes one account, in one process for all of them.
-        self.tool("-c", CREATE_ACCOUNTS, json.dumps(self.config["accounts"]))
-        self.write_lists()
+        if self.version == NEW:
+            spec = {"accounts": self.config["accounts"],
+                    "entries": [[o, c, b] for (o, c), b in entries(self.config).items()]}
+            self.tool("-c", SETUP_NEW, json.dumps(spec))
+        else:
+            self.tool(os.path.join(self.tree, "cmd", "dbcreate.py"))
+            # As cmd/user.py --old makes one account, in one process for all of them.
+            self.tool("-c", CREATE_ACCOUNTS, json.dumps(self.config["accounts"]))
+            self.write_lists()
         self.run()
 
     def run(self):
@@ -189,8 +266,9 @@ class Server:
             if self.process.poll() is not None or time.monotonic() > deadline:
                 raise OSError("the server did not start: " + self.log_tail())
             time.sleep(0.1)
-        for email in self.config.get("online", []):
-            account = Account(email, self.config["accounts"][email])
+        for email in self.config.get("online", []) + self.config.get("hidden", []):
+            hidden = email in self.config.get("hidden", [])
+            account = Account(email, self.config["accounts"][email], "HDN" if hidden else "NLN")
             account.sign_in()
             self.online[email] = account
 
@@ -216,10 +294,12 @@ class Server:
         db = sqlite3.connect(os.path.join(self.work, "msn.sqlite"))
         try:
             uuids = dict(db.execute("SELECT email, uuid FROM t_user"))
-            for owner, contacts in self.config.get("lists", {}).items():
-                rows = [{"uuid": uuids[c], "name": c, "message": "", "lists": 1, "groups": [],
-                         "is_messenger_user": True} for c in contacts]
-                db.execute("UPDATE t_user SET contacts = ? WHERE email = ?", (json.dumps(rows), owner))
+            rows = {}
+            for (owner, contact), bits in entries(self.config).items():
+                rows.setdefault(owner, []).append({"uuid": uuids[contact], "name": contact, "message": "",
+                                                   "lists": bits, "groups": [], "is_messenger_user": True})
+            for owner, contacts in rows.items():
+                db.execute("UPDATE t_user SET contacts = ? WHERE email = ?", (json.dumps(contacts), owner))
             db.commit()
         finally:
             db.close()
@@ -228,6 +308,10 @@ class Server:
         time.sleep(2.5)  # the server writes changed lists back once a second
         db = sqlite3.connect(os.path.join(self.work, "msn.sqlite"))
         try:
+            if self.version == NEW:
+                return dict(db.execute("SELECT u.email, c.lists FROM t_user_contact c JOIN t_user u ON "
+                                       "u.id = c.contact_id JOIN t_user o ON o.id = c.user_id WHERE o.email = ?",
+                                       (email,)))
             emails = {uuid: mail for mail, uuid in db.execute("SELECT email, uuid FROM t_user")}
             (contacts,) = db.execute("SELECT contacts FROM t_user WHERE email = ?", (email,)).fetchone()
             return {emails.get(c["uuid"], c["uuid"]): c["lists"] for c in json.loads(contacts)}
@@ -259,7 +343,7 @@ def main():
         except (OSError, KeyError, subprocess.SubprocessError) as e:
             print("ERROR", e, flush=True)
             return 1
-        print("READY", flush=True)
+        print("READY", server.version, flush=True)
         for command in sys.stdin:
             verb, _, email = command.strip().partition(" ")
             if verb == "RECEIVED":
