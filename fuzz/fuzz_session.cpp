@@ -87,8 +87,10 @@ public:
             require(answers.contains("RINGING"));
         if (outcome == Outcome::Offline)
             require(answers.contains("217"));
+        // An unknown address shows in a refused allow-list add too: one server says 205, another 207.
+        const QSet<QByteArray>& listAnswers = wire(SessionCore::NotificationLink).answers;
         if (outcome == Outcome::NoSuchUser)
-            require(answers.contains("207") || wire(SessionCore::NotificationLink).answers.contains("207"));
+            require(answers.contains("207") || listAnswers.contains("207") || listAnswers.contains("205"));
     }
 
     void checkCommand(int link, const QByteArray& line) {
