@@ -34,6 +34,8 @@ SessionCore::Limits testLimits() {
     limits.checkMs = Limit;
     limits.firstRetryMs = 200;
     limits.maxRetryMs = 400;
+    limits.firstRemoveRetryMs = 200;
+    limits.maxRemoveRetryMs = 400;
     return limits;
 }
 
@@ -726,6 +728,32 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(o->client.states.count("signed in"), 2, Patience);
         QTRY_COMPARE_WITH_TIMEOUT(directory.allow, QSet<QByteArray>{}, Patience);
         QTRY_COMPARE_WITH_TIMEOUT(o->client.journal.entries("me@example.com"), QStringList{}, Patience);
+    }
+
+    // A busy server's "no" to taking a contact off the allow list is asked again a while later, on
+    // the same connection, while the journal keeps the entry.
+    void aBusyRemovalIsAskedAgain() {
+        Directory directory;
+        auto o = online("", &directory);
+        auto refusals = std::make_shared<int>(2);
+        o->notification.on("REM", [&, refusals](const Lines& f) {
+            if ((*refusals)-- > 0)
+                return Reply{"800 " + trid(f) + "\r\n"};
+            directory.allow.remove(f.value(3));
+            return Reply{"REM " + trid(f) + " AL 13 " + f.value(3) + "\r\n"};
+        });
+        QVERIFY(signedIn(*o));
+        QCOMPARE(outcomeOf(o->client, o->client.check("carol@example.com")), QString("online"));
+        const auto removals = [&] {
+            const Lines sent = o->notification.lines();
+            return std::count_if(sent.begin(), sent.end(), [](const QByteArray& line) { return line.startsWith("REM "); });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(removals(), 2, Patience);
+        QCOMPARE(o->client.journal.entries("me@example.com"), QStringList{"carol@example.com"});
+        QTRY_COMPARE_WITH_TIMEOUT(directory.allow, QSet<QByteArray>{}, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(o->client.journal.entries("me@example.com"), QStringList{}, Patience);
+        QCOMPARE(removals(), 3);
+        QCOMPARE(o->notification.connectionCount(), 1);
     }
 
     // What the journal holds but the list does not is dropped without a word to the server; what
