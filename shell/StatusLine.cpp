@@ -6,7 +6,7 @@
 #include <QLabel>
 
 StatusLine::StatusLine(QLabel* label1, QLabel* label2, QObject* parent)
-    : QObject(parent), m_label1(label1), m_label2(label2) {
+    : QObject(parent), m_label1(label1), m_label2(label2), m_label1Drawn(label1->geometry()) {
     // They show a contact's address and what a server said: text, never markup.
     m_label1->setTextFormat(Qt::PlainText);
     m_label2->setTextFormat(Qt::PlainText);
@@ -14,6 +14,20 @@ StatusLine::StatusLine(QLabel* label1, QLabel* label2, QObject* parent)
 
 // A screen reader reads the two labels as one line: whose status, then what it is.
 void StatusLine::setLabel1(const QString& text) {
+    // The label is drawn for the short texts; a longer one widens it about its middle, within the
+    // window, rather than lose its ends.
+    QRect place = m_label1Drawn;
+    const int wanted = m_label1->fontMetrics().horizontalAdvance(text) + 2 * m_label1->margin() + 2;
+    if (wanted > place.width()) {
+        place.setLeft(m_label1Drawn.center().x() - wanted / 2);
+        place.setWidth(wanted);
+        if (const QWidget* room = m_label1->parentWidget()) {
+            place.moveRight(std::min(place.right(), room->width() - 1));
+            place.moveLeft(std::max(place.left(), 0));
+        }
+    }
+    if (m_label1->geometry() != place)
+        m_label1->setGeometry(place);
     m_label1->setText(text);
     m_label1->setAccessibleName(m_label2->text() + m_label1->text());
 }

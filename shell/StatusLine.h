@@ -4,6 +4,7 @@
 #include "session/CheckOutcome.h"
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 class QLabel;
@@ -39,5 +40,6 @@ private:
 
     QLabel* m_label1;
     QLabel* m_label2;
+    QRect m_label1Drawn; // where the layout puts it
     bool m_followsClient = true;
 };

@@ -3,6 +3,7 @@
 #include "contacts/ContactStore.h"
 #include "session/ServiceSession.h"
 #include "shell/MainWindow.h"
+#include "shell/StatusLine.h"
 #include "tests/support/ShellHarness.h"
 
 #include <QAbstractItemView>
@@ -220,6 +221,42 @@ private slots:
         w->Timer1_Timer();
         QCOMPARE(label1->text(), QString("Cannot connect"));
         QVERIFY(!timer1->isActive());
+    }
+
+    // Every text the status line can show is read whole in both layouts, inside the window.
+    void statusTextsFitTheirLabel_data() { addLayoutRows(); }
+    void statusTextsFitTheirLabel()
+    {
+        QFETCH(Layout, layout);
+        ShellHarness h;
+        MainWindow* w = open(h, layout);
+        auto* label1 = child<QLabel>(w, "Label1");
+        const QRect drawn = label1->geometry();
+        StatusLine line(label1, child<QLabel>(w, "Label2"));
+        auto shown = [&](const QString& text) {
+            QCOMPARE(label1->text(), text);
+            QVERIFY2(label1->fontMetrics().horizontalAdvance(text) <= label1->contentsRect().width(),
+                     qPrintable(text));
+            QVERIFY2(label1->geometry().left() >= 0 && label1->geometry().right() < label1->parentWidget()->width(),
+                     qPrintable(text));
+        };
+        for (bool offline : {true, false}) {
+            line.showClient(offline);
+            shown(offline ? "MSN  (Offline)" : "Signing You In...");
+        }
+        for (int p = int(SessionProblem::CannotConnect); p <= int(SessionProblem::SignedInElsewhere); ++p) {
+            const SessionStatus status{SessionState::GaveUp, SessionProblem(p)};
+            line.showSession(status);
+            shown(StatusLine::sessionText(status));
+        }
+        for (int o = int(Outcome::Online); o <= int(Outcome::Uncertain); ++o) {
+            if (Outcome(o) == Outcome::Cancelled)
+                continue;
+            line.showOutcome(Outcome(o));
+            shown(StatusLine::outcomeText(Outcome(o)));
+        }
+        line.showOutcome(Outcome::Online);
+        QCOMPARE(label1->geometry(), drawn); // a short text is where the layout puts it
     }
 
     // ---- menus -------------------------------------------------------------
