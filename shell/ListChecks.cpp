@@ -48,8 +48,8 @@ QString describe(const CheckResults::Result& result) {
     if (result.kind != ResultKind::Online && result.seenOnlineAt)
         text += QStringLiteral(" · last seen online ") + when(result.seenOnlineAt);
     if (result.kind == ResultKind::Uncertain)
-        text += QStringLiteral("\nThe server said \"not online\", but it does not keep this contact's status up "
-                               "to date for an account that has the contact on its lists without following it");
+        text += QStringLiteral("\nThe server said \"not online\", but it does not keep this contact's\n"
+                               "status up to date for your second account, so that says nothing");
     return text;
 }
 
