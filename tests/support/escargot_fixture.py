@@ -69,19 +69,19 @@ from core import db, stats
 from core.conn import Conn
 from script.user import set_passwords
 from util.misc import gen_uuid
-spec = json.loads(sys.argv[1])
+setup = json.loads(sys.argv[1])
 conn = Conn(settings.DB)
 db.Base.metadata.create_all(conn.engine)
 stats.Base.metadata.create_all(Conn(settings.STATS_DB).engine)
 with conn.session() as sess:
     users = {}
-    for email, password in spec['accounts'].items():
+    for email, password in setup['accounts'].items():
         u = users[email] = db.User(uuid=gen_uuid(), email=email, username=email, verified=False,
                                    friendly_name=email, groups=[], settings={})
         set_passwords(u, password, support_old_msn=True)
         sess.add(u)
     sess.flush()
-    for n, (owner, contact, lists) in enumerate(spec['entries']):
+    for n, (owner, contact, lists) in enumerate(setup['entries']):
         o, c = users[owner], users[contact]
         sess.add(db.UserContact(user_id=o.id, contact_id=c.id, user_uuid=o.uuid, uuid=c.uuid, name=contact,
                                 lists=lists, pending=bool(lists & 8), groups=[], is_messenger_user=True,
@@ -246,9 +246,9 @@ class Server:
         with open(os.path.join(self.work, "start.py"), "w") as f:
             f.write(START)
         if self.version == NEW:
-            spec = {"accounts": self.config["accounts"],
+            setup = {"accounts": self.config["accounts"],
                     "entries": [[o, c, b] for (o, c), b in entries(self.config).items()]}
-            self.tool("-c", SETUP_NEW, json.dumps(spec))
+            self.tool("-c", SETUP_NEW, json.dumps(setup))
         else:
             self.tool(os.path.join(self.tree, "cmd", "dbcreate.py"))
             # As cmd/user.py --old makes one account, in one process for all of them.
