@@ -9,6 +9,7 @@
 #include "fuzz/WireChecks.h"
 #include "session/Protocol.h"
 #include "session/SessionCore.h"
+#include "tests/support/MemoryJournal.h"
 
 #include <QSet>
 #include <cstdint>

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -21,26 +20,4 @@ public:
     virtual void erase(const QString& account, const QString& contact) = 0;
     // The contacts as they were recorded.
     virtual QStringList entries(const QString& account) = 0;
-};
-
-// A journal held in memory only, which a crash would lose: for tests.
-class MemoryJournal : public AllowListJournal {
-public:
-    Recorded record(const QString& account, const QString& contact) override {
-        auto& contacts = m_entries[account.toLower()];
-        const QString key = contact.toLower();
-        if (contacts.contains(key))
-            return Recorded::Already;
-        contacts.insert(key, contact);
-        return Recorded::New;
-    }
-    void erase(const QString& account, const QString& contact) override {
-        m_entries[account.toLower()].remove(contact.toLower());
-    }
-    QStringList entries(const QString& account) override {
-        return m_entries.value(account.toLower()).values();
-    }
-
-private:
-    QHash<QString, QHash<QString, QString>> m_entries;
 };

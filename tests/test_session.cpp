@@ -3,15 +3,16 @@
 #include "session/CheckDatabase.h"
 #include "session/CheckService.h"
 #include "session/ServiceSession.h"
+#include "tests/support/MemoryJournal.h"
 #include "tests/support/ScriptedMsnpServer.h"
 #include "tests/support/SessionTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QSet>
-#include <deque>
 #include <QTemporaryDir>
 #include <QTcpSocket>
 #include <QtTest>
+#include <deque>
 #include <memory>
 
 using Lines = QList<QByteArray>;
