@@ -24,8 +24,8 @@ void ContactListModel::beginShowing() {
     beginResetModel();
 }
 
-void ContactListModel::endShowing(const std::vector<quint32>* rows) {
-    m_shown = rows;
+void ContactListModel::endShowing(Rows rows) {
+    m_shown = std::move(rows);
     m_rows = m_store.rowCount();
     endResetModel();
 }

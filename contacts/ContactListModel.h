@@ -11,6 +11,7 @@
 #include <QAbstractListModel>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class ContactListModel : public QAbstractListModel {
@@ -25,10 +26,11 @@ public:
     // The rows the store has gained since the last call join the list, in one insertion. While the
     // list shows only some rows, whoever chose them decides.
     void showNewRows();
-    // Only these store rows, ascending; nullptr: every row. The vector must outlive its use and
-    // may change only between beginShowing() and endShowing().
+    // Store rows, ascending, shared with whoever chose them and never changed; null: every row.
+    using Rows = std::shared_ptr<const std::vector<quint32>>;
+    // Only these rows, from endShowing() on.
     void beginShowing();
-    void endShowing(const std::vector<quint32>* rows);
+    void endShowing(Rows rows);
     bool filtered() const { return m_shown != nullptr; }
 
     void setExtra(Extra extra) { m_extra = std::move(extra); }
@@ -51,6 +53,6 @@ private:
     ContactField m_column;
     QString m_header;
     int m_rows = 0; // of the store shown when every row is
-    const std::vector<quint32>* m_shown = nullptr;
+    Rows m_shown;
     Extra m_extra;
 };

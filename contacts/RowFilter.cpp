@@ -17,13 +17,20 @@ RowFilter::~RowFilter() {
     }
 }
 
+RowFilter::Rows RowFilter::share(std::optional<std::vector<quint32>> rows) {
+    if (!rows)
+        return nullptr;
+    rows->shrink_to_fit();
+    return std::make_shared<const std::vector<quint32>>(std::move(*rows));
+}
+
 void RowFilter::setFound(std::optional<std::vector<quint32>> rows) {
-    m_found = std::move(rows);
+    m_found = share(std::move(rows));
     apply();
 }
 
 void RowFilter::setOnline(std::optional<std::vector<quint32>> rows) {
-    m_online = std::move(rows);
+    m_online = share(std::move(rows));
     apply();
 }
 
@@ -31,19 +38,18 @@ qint64 RowFilter::shown() const {
     return m_models.empty() ? 0 : m_models.front()->rowCount();
 }
 
-// With one filter on, the lists read its rows as they are; only both at once need a vector of
+// With one filter on, the lists share its rows as they are; only both at once need a vector of
 // their own.
 void RowFilter::apply() {
     for (ContactListModel* model : m_models)
         model->beginShowing();
-    m_shown.clear();
-    const std::vector<quint32>* rows = m_found ? &*m_found : m_online ? &*m_online : nullptr;
+    Rows rows = m_found ? m_found : m_online;
     if (m_found && m_online) {
+        std::vector<quint32> both;
         std::set_intersection(m_found->begin(), m_found->end(), m_online->begin(), m_online->end(),
-                              std::back_inserter(m_shown));
-        rows = &m_shown;
+                              std::back_inserter(both));
+        rows = share(std::move(both));
     }
-    m_shown.shrink_to_fit();
     for (ContactListModel* model : m_models)
         model->endShowing(rows);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -13,7 +14,7 @@ class ContactListModel;
 class RowFilter {
 public:
     explicit RowFilter(std::vector<ContactListModel*> models);
-    // The lists read its rows: they show every row again before it goes.
+    // The lists show every row again when it goes.
     ~RowFilter();
     RowFilter(const RowFilter&) = delete;
     RowFilter& operator=(const RowFilter&) = delete;
@@ -21,7 +22,8 @@ public:
     // nullopt: this filter is off. The rows must be ascending.
     void setFound(std::optional<std::vector<quint32>> rows);
     void setOnline(std::optional<std::vector<quint32>> rows);
-    const std::optional<std::vector<quint32>>& online() const { return m_online; }
+    // The online filter's rows; null when it is off.
+    const std::vector<quint32>* online() const { return m_online.get(); }
     bool active() const { return m_found || m_online; }
     // Rows shown just now.
     qint64 shown() const;
@@ -29,8 +31,10 @@ public:
 private:
     void apply();
 
+    using Rows = std::shared_ptr<const std::vector<quint32>>;
+    static Rows share(std::optional<std::vector<quint32>> rows);
+
     std::vector<ContactListModel*> m_models;
-    std::optional<std::vector<quint32>> m_found;
-    std::optional<std::vector<quint32>> m_online;
-    std::vector<quint32> m_shown;
+    Rows m_found;  // null: off
+    Rows m_online; // null: off
 };
