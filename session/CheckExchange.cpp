@@ -97,7 +97,7 @@ CheckExchange::Reply CheckExchange::allowListAnswer(int error) {
     }
     if (error == NoSuchUserCode || error == UnknownAddressCode)
         return ending(Outcome::NoSuchUser);
-    if (isBusyReply(QByteArray::number(error)))
+    if (isBusyCode(error))
         return ending(Outcome::Busy);
     // Already there though the lists said otherwise: what the server holds for it is not known.
     if (error == AlreadyOnListCode && m_step == Step::Confirming)

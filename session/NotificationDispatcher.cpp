@@ -230,11 +230,8 @@ NotificationDispatcher::Actions NotificationDispatcher::listLine(const QList<QBy
     const int list = listBit(fields.value(2));
     if (!list)
         return {};
-    if (fields.size() > 6 && !fields.at(6).isEmpty()) {
-        Entry& entry = m_lists[QString::fromUtf8(fields.at(6)).toLower()];
-        entry.address = QString::fromUtf8(fields.at(6));
-        entry.lists |= list;
-    }
+    if (fields.size() > 6 && !fields.at(6).isEmpty())
+        addToList(QString::fromUtf8(fields.at(6)), list);
     if (isNumericField(fields.value(4)) && fields.value(4) == fields.value(5))
         m_listsSynced |= list;
     return m_listsSynced == AllLists ? allowListKnown() : Actions{};
@@ -247,14 +244,16 @@ void NotificationDispatcher::noteListChange(const QList<QByteArray>& fields, boo
     if (!list || fields.size() < 5 || fields.at(4).isEmpty() || m_phase < Phase::Syncing)
         return;
     const QString address = QString::fromUtf8(fields.at(4));
-    const QString key = address.toLower();
-    if (added) {
-        Entry& entry = m_lists[key];
-        entry.address = address;
-        entry.lists |= list;
-    } else if (const auto it = m_lists.find(key); it != m_lists.end() && !(it->lists &= ~list)) {
+    if (added)
+        addToList(address, list);
+    else if (const auto it = m_lists.find(address.toLower()); it != m_lists.end() && !(it->lists &= ~list))
         m_lists.erase(it);
-    }
+}
+
+void NotificationDispatcher::addToList(const QString& address, int list) {
+    Entry& entry = m_lists[address.toLower()];
+    entry.address = address;
+    entry.lists |= list;
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::allowListKnown() {

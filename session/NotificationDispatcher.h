@@ -128,6 +128,7 @@ private:
     Actions listLine(const QList<QByteArray>& fields);
     Actions allowListKnown();
     void noteListChange(const QList<QByteArray>& fields, bool added);
+    void addToList(const QString& address, int list);
 
     qint32 m_TrID = 0;
     Phase m_phase = Phase::Closed;

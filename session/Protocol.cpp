@@ -146,9 +146,10 @@ std::optional<qint64> payloadLength(const QList<QByteArray>& fields) {
     return fields.last().toLongLong();
 }
 
-bool isBusyReply(QByteArrayView command) {
-    if (!isNumericField(command) || command.size() != 3)
-        return false;
-    const int code = QByteArray(command.data(), command.size()).toInt();
+bool isBusyCode(int code) {
     return code == 800 || code == 713 || (code >= 600 && code <= 604) || (code >= 910 && code <= 922);
+}
+
+bool isBusyReply(QByteArrayView command) {
+    return isNumericField(command) && command.size() == 3 && isBusyCode(QByteArray(command.data(), 3).toInt());
 }

@@ -74,6 +74,8 @@ inline constexpr qint64 MaxPayloadLength = 64 * 1024;
 // more digits than any sane body has reads as the largest number.
 std::optional<qint64> payloadLength(const QList<QByteArray>& fields);
 
-// An error reply that says the server is busy or that the account asks too fast, not that the
+// An error code that says the server is busy or that the account asks too fast, not that the
 // request was wrong: the same request may be asked again later, more slowly.
+bool isBusyCode(int code);
+// The same for a reply's first field.
 bool isBusyReply(QByteArrayView command);

@@ -343,7 +343,7 @@ void SessionCore::addToAllowList(int id) {
 void SessionCore::listAnswer(const NotificationDispatcher::ListAnswer& answer) {
     const QString key = answer.contact.toLower();
     if (answer.change == ListChange::Remove) {
-        if (isBusyReply(QByteArray::number(answer.error)))
+        if (isBusyCode(answer.error))
             removeLater(answer.contact);
         else if ((answer.error == 0 || answer.error == NotOnList || answer.error == NotOnAnyList) &&
                  !inUse(answer.contact) && m_journal)
