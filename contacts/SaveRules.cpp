@@ -71,11 +71,12 @@ void SaveRules::tick(Run run) {
 }
 
 void SaveRules::complete(Run run) {
-    m_display.stopRun(run);
-    // Contacts added while the exit run went on are written before the end; if that fails the
-    // program stays, and the user has been told.
+    // Contacts added while the exit run went on are written before the end, while the run still
+    // counts as leaving: if that fails the program stays, and the user is told that leaving was
+    // called off.
     if (run == Run::Exit && !append())
         return;
+    m_display.stopRun(run);
     m_display.showBar(false, m_bar);
     m_display.tellSaveComplete();
     if (run == Run::Exit && !m_display.ending())
