@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/CommandLine.h"
+#include "app/Program.h"
+#include "services/CommandLine.h"
+#include "services/SingleCopy.h"
 #include "shell/Dialogs.h"
-#include "shell/Keyring.h"
-#include "shell/MainWindow.h"
-#include "shell/SignInWindow.h"
-#include "shell/SingleCopy.h"
 #include "shell/Startup.h"
 
 #include <QApplication>
@@ -38,14 +36,9 @@ int main(int argc, char** argv) {
     case SingleCopy::Claim::Unguarded:
         break;
     }
-    QObject::connect(&copy, &SingleCopy::comeForward, &bringProgramForward);
 
-    CommandLine::useServer(options.server);
-    Keyring::setProgram(Keyring::makeSystem());
-
-    auto* signIn = new SignInWindow;
-    signIn->show();
-    const int code = QApplication::exec();
-    MainWindow::destroyInstance();
-    return code;
+    Program program(Platform::ofThisDesktop(options.server));
+    QObject::connect(&copy, &SingleCopy::comeForward, [&program](const QString& token) { program.bringForward(token); });
+    program.start();
+    return QApplication::exec();
 }

@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("records=%d load_ms=%.1f construct_ms=%.1f runs=%d\n", store.loadedCount(), loadMs,
+    std::printf("records=%d load_ms=%.1f construct_ms=%.1f runs=%d\n", store.ContactCount(), loadMs,
                 constructMs, runs);
     std::printf("\n| text typed | key     | p50 ms | p95 ms | max ms | rows found | result KB |\n");
     std::printf("|------------|---------|-------:|-------:|-------:|-----------:|----------:|\n");

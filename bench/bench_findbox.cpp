@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     ShellHarness h;
     h.messenger->setStatus(1);
     h.dialogs.upFor = {};
-    setContactFilePath(QString::fromLocal8Bit(argv[1]));
-    MainWindow* w = MainWindow::obtain(Layout::Full);
+    h.otherContactFile = QString::fromLocal8Bit(argv[1]);
+    MainWindow* w = h.mainWindow(Layout::Full);
     w->show();
     (void)QTest::qWaitForWindowExposed(w);
     auto* list = w->findChild<QAbstractItemView*>(QStringLiteral("lvEmail"));

@@ -13,6 +13,7 @@
 
 #include "bench/BenchSupport.h"
 #include "contacts/ContactFile.h"
+#include "messenger/PurpleMessenger.h"
 #include "shell/Look.h"
 #include "shell/MainWindow.h"
 #include "tests/support/ShellHarness.h"
@@ -84,12 +85,12 @@ int main(int argc, char** argv) {
         h->messenger->polled = opt.at("client") == "polled";
         h->messenger->setStatus(opt.at("status") == "offline" ? 1 : 2);
         if (opt.at("client") == "real") {
-            setProgramMessenger(nullptr);
+            h->client = std::make_unique<PurpleMessenger>(h->desktop);
             h->messenger = nullptr;
         }
         if (!opt.at("file").empty())
-            setContactFilePath(QString::fromStdString(opt.at("file")));
-        MainWindow* w = MainWindow::obtain(full ? Layout::Full : Layout::Compact);
+            h->otherContactFile = QString::fromStdString(opt.at("file"));
+        MainWindow* w = h->mainWindow(full ? Layout::Full : Layout::Compact);
         w->setHandOver(QStringLiteral("bench@example.com"), QStringLiteral("secret"));
         shown = w;
         for (const char* name : {"Timer1", "Timer3"})

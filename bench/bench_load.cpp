@@ -150,11 +150,11 @@ int main(int argc, char** argv) {
     ShellHarness h;
     h.messenger->setStatus(1); // offline: the load step asks nothing of the network
     h.dialogs.upFor = {};    // its offline message is answered at once, not timed
-    setContactFilePath(QString::fromLocal8Bit(path));
+    h.otherContactFile = QString::fromLocal8Bit(path);
 
     const double cpu0 = bench::cpuMs();
     const double t0 = bench::nowMs();
-    MainWindow* w = MainWindow::obtain(layout);
+    MainWindow* w = h.mainWindow(layout);
     const double tLoaded = bench::nowMs();
     w->setHandOver(QStringLiteral("bench@example.com"), QStringLiteral("secret"));
     auto* lvName = w->findChild<QAbstractItemView*>(QStringLiteral("lvName"));

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     ShellHarness h;
     h.dialogs.upFor = {};
     h.dialogs.answers = {Dialogs::Answer::Yes}; // "Check Everyone" asks before a long run
-    setContactFilePath(QString::fromLocal8Bit(argv[1]));
+    h.otherContactFile = QString::fromLocal8Bit(argv[1]);
     const QString database = checkDatabasePath(QString::fromLocal8Bit(argv[1]));
     for (const char* suffix : {"", "-wal", "-shm"})
         QFile::remove(database + QLatin1String(suffix)); // a run of its own, from the first contact
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         settings.setValue(QStringLiteral("Checks/PerSecond"), perSecond);
         settings.setValue(QStringLiteral("Checks/AtOnce"), atOnce);
     }
-    MainWindow* w = MainWindow::obtain(Layout::Full);
+    MainWindow* w = h.mainWindow(Layout::Full);
     w->setHandOver(QStringLiteral("me@example.com"), QStringLiteral("secret"));
     w->show();
     auto* label1 = w->findChild<QLabel*>(QStringLiteral("Label1"));

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "contacts/ContactFile.h"
 
-#include "contacts/ContactLocation.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -165,8 +164,6 @@ LineKind splitLine(const char* b, const char* e, Field (&fields)[2]) {
 LineKind classify(const char* b, const char* e, Field (&fields)[2]) {
     return writerShape(b, e, fields) ? LineKind::Record : splitLine(b, e, fields);
 }
-
-QString g_pathOverride;
 
 QString errnoText(int e) {
     return qt_error_string(e);
@@ -340,20 +337,6 @@ QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats
     if (stats)
         *stats = s;
     return records;
-}
-
-QString contactFilePath() {
-    if (!g_pathOverride.isEmpty())
-        return g_pathOverride;
-    return ContactLocation::forThisRun();
-}
-
-void setContactFilePath(const QString& path) {
-    g_pathOverride = path;
-}
-
-const ContactLocation::Placement* contactPlacement() {
-    return g_pathOverride.isEmpty() ? &ContactLocation::placementForThisRun() : nullptr;
 }
 
 LoadResult readContactFileBytes(const QString& path, QByteArray* bytes) {

@@ -26,7 +26,6 @@
 // than linear. Finding the records and decoding their text are separate steps, so that the file's
 // bytes can be kept as they are and a field decoded only when it is shown.
 
-#include "contacts/ContactLocation.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -101,12 +100,6 @@ ParseStats parseContactRecords(QByteArrayView bytes, Sink&& sink) {
 }
 
 QList<ContactRecord> parseContactRecords(QByteArrayView bytes, ParseStats* stats = nullptr);
-
-// The file of this run (see ContactLocation.h), unless a test or benchmark has pointed it elsewhere.
-QString contactFilePath();
-void setContactFilePath(const QString& path); // an empty path restores the default
-// How the file of this run was placed (see ContactLocation.h); nullptr when it was pointed elsewhere.
-const ContactLocation::Placement* contactPlacement();
 
 enum class LoadStatus {
     Loaded,

@@ -78,16 +78,8 @@ Placement place(const QString& programDir, const QString& xdgDataHome, const QSt
     return placement;
 }
 
-const Placement& placementForThisRun() {
-    // Placed once: a save must go to the file the list was read from, even if the folder beside the
-    // program changes meanwhile.
-    static const Placement placement = place(QCoreApplication::applicationDirPath(),
-                                             qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
-    return placement;
-}
-
-QString forThisRun() {
-    return placementForThisRun().file;
+Placement placeForThisRun() {
+    return place(QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
 }
 
 } // namespace ContactLocation

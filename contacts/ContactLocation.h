@@ -27,8 +27,9 @@ struct Placement {
 Placement place(const QString& programDir, const QString& xdgDataHome, const QString& home,
                 const std::function<bool(const QString& folder)>& writable = {});
 
-// The file for this run, placed once from the program's folder and the environment.
-QString forThisRun();
-const Placement& placementForThisRun();
+// The file for this run, placed from the program's folder and the environment. The program places
+// it once: a save must go to the file the list was read from, even if the folder beside the program
+// changes meanwhile.
+Placement placeForThisRun();
 
 } // namespace ContactLocation

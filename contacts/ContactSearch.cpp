@@ -202,8 +202,6 @@ constexpr quint64 bitRange(int from, int to) {
     return to > from ? lowBits(to) & ~lowBits(from) : 0;
 }
 
-SearchVectors g_vectors = SearchVectors::Widest;
-
 // What the vector compares found in the first 64 bytes of a line, up to the block that holds its
 // end; bit i stands for byte i.
 struct LineBits {
@@ -528,12 +526,13 @@ SearchVectors widestVectors() {
 }
 #endif
 
-template <class Rows> void keepMatching(const Query& q, const RowMatcher& m, Rows& rows) {
+template <class Rows>
+void keepMatching(const Query& q, const RowMatcher& m, Rows& rows, [[maybe_unused]] SearchVectors widest) {
     if (q.kind == Query::Kind::NoLoaded)
         return;
     const bool ascii = q.kind == Query::Kind::Ascii;
 #if defined(__x86_64__)
-    const SearchVectors use = m.m_slowOnly ? SearchVectors::None : std::min(g_vectors, widestVectors());
+    const SearchVectors use = m.m_slowOnly ? SearchVectors::None : std::min(widest, widestVectors());
     if (use == SearchVectors::Avx2) {
         ascii ? keepMatchingAvx2<true>(m, rows) : keepMatchingAvx2<false>(m, rows);
         return;
@@ -556,7 +555,8 @@ bool addedMatch(const ContactRecord& c, const QString& folded) {
 
 } // namespace
 
-ContactSearch::ContactSearch(const ContactStore& store) : m_store(store) {
+ContactSearch::ContactSearch(const ContactStore& store, SearchVectors widest)
+    : m_store(store), m_vectors(widest) {
     foldFacts(); // a few milliseconds, better spent now than on the first keystroke
 }
 
@@ -567,11 +567,7 @@ void ContactSearch::forget() {
 }
 
 ContactSearch::Seen ContactSearch::seenNow() const {
-    return {m_store.bytes().constData(), m_store.bytes().size(), m_store.loadedCount(), m_store.addedCount()};
-}
-
-void setSearchVectors(SearchVectors vectors) {
-    g_vectors = vectors;
+    return {m_store.bytes().constData(), m_store.bytes().size(), m_store.ContactCount(), m_store.NewContactCount()};
 }
 
 const std::vector<quint32>& ContactSearch::find(const QString& text) {
@@ -594,7 +590,7 @@ const std::vector<quint32>& ContactSearch::find(const QString& text) {
             std::vector<quint32>& v = m_rows;
             const size_t firstAdded = size_t(std::lower_bound(v.begin(), v.end(), loaded) - v.begin());
             LastRows last(v, firstAdded);
-            keepMatching(q, matcher, last);
+            keepMatching(q, matcher, last, m_vectors);
             size_t w = last.kept();
             for (size_t i = firstAdded; i < v.size(); ++i) {
                 if (addedMatch(added[qsizetype(v[i] - loaded)], folded))
@@ -610,7 +606,7 @@ const std::vector<quint32>& ContactSearch::find(const QString& text) {
             // Room for every row costs only the pages written; the result is trimmed below.
             m_rows.reserve(size_t(now.loaded) + size_t(now.added));
             EveryRow every(loaded, m_rows);
-            keepMatching(q, matcher, every);
+            keepMatching(q, matcher, every, m_vectors);
             for (qint32 k = 0; k < now.added; ++k) {
                 if (addedMatch(added[k], folded))
                     m_rows.push_back(loaded + quint32(k));

@@ -17,14 +17,13 @@
 
 #include <vector>
 
-// The widest vectors the search may use; it uses no wider than the processor has. The results
-// are the same with any; tests compare them.
+// The widest vectors a search may use; it uses no wider than the processor has. The results
+// are the same with any.
 enum class SearchVectors { None, Sse2, Avx2, Widest };
-void setSearchVectors(SearchVectors widest);
 
 class ContactSearch {
 public:
-    explicit ContactSearch(const ContactStore& store);
+    explicit ContactSearch(const ContactStore& store, SearchVectors widest = SearchVectors::Widest);
 
     // The rows that match, as the store numbers them, in ascending order; every row for an empty
     // text. When the folded text still holds the last one (a letter typed at the end), only the
@@ -46,6 +45,7 @@ private:
     Seen seenNow() const;
 
     const ContactStore& m_store;
+    SearchVectors m_vectors;
     std::vector<quint32> m_rows;
     QString m_folded; // the folded text m_rows answers
     Seen m_seen;      // the store as m_rows saw it

@@ -83,31 +83,3 @@ QString ContactStore::slotField(qint32 slot, ContactField field) const {
         return loadedField(slot - 1, field);
     return {};
 }
-
-namespace {
-ContactStore g_store;
-} // namespace
-
-ContactStore& contactStore() {
-    return g_store;
-}
-
-constinit const qint32& ContactCount = g_store.loadedCount();
-constinit const qint32& NewContactCount = g_store.addedCount();
-constinit const qint32& SavedContactCount = g_store.savedCount();
-
-void resetContactStore() {
-    g_store.clear();
-}
-
-LoadResult loadContactStore(const QString& path) {
-    return g_store.load(path);
-}
-
-bool addContact(const QString& name, const QString& email) {
-    return g_store.add(name, email);
-}
-
-SaveResult appendUnsavedContacts(const QString& path) {
-    return g_store.appendUnsaved(path);
-}

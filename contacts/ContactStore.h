@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The contact store: module-level, one per program, alive for the whole run.
+// The contact store: one per program, alive for the whole run.
 //
 // The records read from the file stay as the file's bytes, read in one go, beside the offset where
 // each record's line starts; a field becomes text only when it is asked for (a list painting its
@@ -28,18 +28,19 @@ public:
     SaveResult appendUnsaved(const QString& path);
     void clear();
 
-    constexpr const qint32& loadedCount() const { return m_loadedCount; }
-    constexpr const qint32& addedCount() const { return m_addedCount; }
-    constexpr const qint32& savedCount() const { return m_savedCount; }
+    qint32 ContactCount() const { return m_loadedCount; }         // records read from the file in this run
+    qint32 NewContactCount() const { return m_addedCount; }       // contacts added in this run
+    qint32 SavedContactCount() const { return m_savedCount; }     // of those, already in the file
 
     // The rows of the lists: the loaded records in file order, then the added contacts in the
     // order they were added. Empty text past the last row.
     qint32 rowCount() const { return m_loadedCount + m_addedCount; }
     QString rowField(qint32 row, ContactField field) const;
 
-    // Slots as the rest of the program has always known them, 1 to kContactSlots: the k-th added
-    // contact sits in slot k, over the k-th loaded record, which the lists still show.
-    QString slotField(qint32 slot, ContactField field) const;
+    // ContactName[slot], ContactEmail[slot], 1 to kContactSlots: the k-th added contact sits in
+    // slot k, over the k-th loaded record, which the lists still show.
+    QString ContactName(qint32 slot) const { return slotField(slot, ContactField::Name); }
+    QString ContactEmail(qint32 slot) const { return slotField(slot, ContactField::Email); }
 
     // What the rows are made of, for reading them in bulk (a search): the loaded file's bytes,
     // where each loaded row's line starts in them, and the added contacts.
@@ -48,6 +49,7 @@ public:
     const QList<ContactRecord>& added() const { return m_added; }
 
 private:
+    QString slotField(qint32 slot, ContactField field) const;
     QString loadedField(qint32 index, ContactField field) const;
 
     QByteArray m_bytes;            // the file as read; a later load follows it on a line of its own
@@ -57,24 +59,3 @@ private:
     qint32 m_addedCount = 0;
     qint32 m_savedCount = 0;
 };
-
-// The program's store, and the names through which the rest of the program reaches it.
-ContactStore& contactStore();
-
-extern const qint32& ContactCount;      // records read from the file in this run
-extern const qint32& NewContactCount;   // contacts added in this run
-extern const qint32& SavedContactCount; // how many of the added contacts are already in the file
-
-// ContactName[slot], ContactEmail[slot]: read-only; adding goes through addContact().
-struct ContactSlots {
-    ContactField field;
-    const QString operator[](qint32 slot) const { return contactStore().slotField(slot, field); }
-};
-inline constexpr ContactSlots ContactName{ContactField::Name};
-inline constexpr ContactSlots ContactEmail{ContactField::Email};
-
-// Back to the state at program start.
-void resetContactStore();
-LoadResult loadContactStore(const QString& path);
-bool addContact(const QString& name, const QString& email);
-SaveResult appendUnsavedContacts(const QString& path);

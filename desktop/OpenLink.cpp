@@ -5,12 +5,6 @@
 #include <QProcess>
 
 namespace {
-LinkOpener& opener()
-{
-    static LinkOpener o;
-    return o;
-}
-
 // The desktop's own answer to "which program takes this link?". xdg-open
 // reports success once it has started, whether or not anything then opens
 // the link, so a mail link with no mail program would pass unnoticed.
@@ -36,17 +30,12 @@ bool desktopOpens(const QUrl& target)
 }
 } // namespace
 
-void OpenLink(const QString& target, const QString&, const QString&, const QString&, int)
+void Desktop::OpenLink(const QString& target, const QString&, const QString&, const QString&, int) const
 {
     openLink(QUrl(target));
 }
 
-bool openLink(const QUrl& target)
+bool Desktop::openLink(const QUrl& target) const
 {
-    return opener() ? opener()(target) : desktopOpens(target);
-}
-
-void setLinkOpener(LinkOpener o)
-{
-    opener() = std::move(o);
+    return m_opener ? m_opener(target) : desktopOpens(target);
 }

@@ -30,6 +30,9 @@ bool isWireField(QByteArrayView field);
 // when any field is unfit for the wire, so nothing half-built is ever sent.
 std::optional<QByteArray> buildLine(const QList<QByteArray>& fields);
 
+// The dispatch server's port when a host[:port] names none.
+inline constexpr quint16 kDispatchPort = 1863;
+
 // "host:port" cut at its colon; a port is required unless a default is given.
 // "[v6]:port" keeps the colons of an IPv6 address. nullopt for an empty host
 // or a port that is not 1..65535.

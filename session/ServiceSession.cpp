@@ -11,8 +11,9 @@ namespace {
 constexpr qint64 ReadPiece = 64 * 1024;
 } // namespace
 
-ServiceSession::ServiceSession(AllowListJournal* journal, QObject* parent)
-    : CheckEngine(parent), m_wsConnect(new QTcpSocket(this)), m_core(*this, *this, journal) {
+ServiceSession::ServiceSession(AllowListJournal* journal, std::function<QString()> server, QObject* parent)
+    : CheckEngine(parent), m_server(std::move(server)), m_wsConnect(new QTcpSocket(this)),
+      m_core(*this, *this, journal) {
     qRegisterMetaType<SessionStatus>();
     qRegisterMetaType<Outcome>();
     m_wsConnect->setObjectName(QStringLiteral("wsConnect"));
@@ -26,20 +27,8 @@ ServiceSession::~ServiceSession() {
         socket->disconnect(this);
 }
 
-namespace {
-std::function<QString()>& dispatchServerSetting() {
-    static std::function<QString()> setting;
-    return setting;
-}
-} // namespace
-
-void ServiceSession::setDispatchServerSetting(std::function<QString()> setting) {
-    dispatchServerSetting() = std::move(setting);
-}
-
-QPair<QString, quint16> ServiceSession::dispatchServer() {
-    const auto& source = dispatchServerSetting();
-    const QString setting = (source ? source() : qEnvironmentVariable("VELMORA_DISPATCH_SERVER")).trimmed();
+QPair<QString, quint16> ServiceSession::dispatchServer() const {
+    const QString setting = (m_server ? m_server() : qEnvironmentVariable("VELMORA_DISPATCH_SERVER")).trimmed();
     if (const auto server = parseHostPort(setting, DefaultPort))
         return *server;
     return {QStringLiteral("127.0.0.1"), DefaultPort};

@@ -19,11 +19,13 @@ class QTcpSocket;
 class ServiceSession : public CheckEngine, private SessionCore::Io, private SessionCore::Events {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultPort = 1863;
+    static constexpr quint16 DefaultPort = kDispatchPort;
 
     // The journal remembers what the checks put on the account's allow list; null when there is
-    // none, and then no check uses the allow list.
-    explicit ServiceSession(AllowListJournal* journal, QObject* parent = nullptr);
+    // none, and then no check uses the allow list. server gives the dispatch server's
+    // host[:port], asked at every sign-in; without it, VELMORA_DISPATCH_SERVER.
+    explicit ServiceSession(AllowListJournal* journal, std::function<QString()> server = {},
+                            QObject* parent = nullptr);
     ~ServiceSession() override;
 
     void setCredentials(const QString& account, const QString& password) override;
@@ -37,16 +39,12 @@ public:
     qint32 TrID() const { return m_core.TrID(); }
     bool signedIn() const { return m_core.signedIn(); }
     int checksUnderWay() const { return m_core.checksUnderWay(); }
-    QTcpSocket* wsConnect() const { return m_wsConnect; }
 
     void setLimits(const SessionCore::Limits& limits) { m_core.setLimits(limits); }
 
-    // "127.0.0.1":1863 unless VELMORA_DISPATCH_SERVER=host[:port] says otherwise; a value that
-    // does not parse leaves the default.
-    static QPair<QString, quint16> dispatchServer();
-    // Replaces where dispatchServer() reads its host[:port] text (the program weighs its command
-    // line and settings in); empty restores VELMORA_DISPATCH_SERVER.
-    static void setDispatchServerSetting(std::function<QString()> setting);
+    // "127.0.0.1":1863 unless the server's host[:port] says otherwise; a value that does not
+    // parse leaves the default.
+    QPair<QString, quint16> dispatchServer() const;
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -67,6 +65,7 @@ private:
     void onSessionChanged(const SessionStatus& status) override;
     void onCheckEnded(int check, const QString& contact, Outcome outcome) override;
 
+    std::function<QString()> m_server;
     QTcpSocket* m_wsConnect;
     std::map<int, QTcpSocket*> m_chats;
     std::map<std::pair<SessionCore::Timer, int>, int> m_timers; // to Qt's timer id

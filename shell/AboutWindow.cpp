@@ -20,11 +20,11 @@ QLabel* aboutLabel(QWidget* parent, const char* name, const QString& text, const
 }
 } // namespace
 
-AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
+AboutWindow::AboutWindow(const Desktop& desktop, QWidget* parent) : QDialog(parent), desktop(desktop)
 {
     Look::ensureResources();
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About Velmora v2.6"));
+    setWindowTitle(QStringLiteral("About Velmora v" VELMORA_VERSION));
     setModal(true);
     setFixedSize(320, 272);
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -36,7 +36,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     QFont verdana = Look::verdana();
     const QFont tahoma = Look::tahoma();
     aboutLabel(this, "Label7", QStringLiteral("Program's Name: Velmora"), {16, 72, 288, 16}, tahoma);
-    aboutLabel(this, "Label9", QStringLiteral("Version Info: Version 2.6"), {16, 90, 288, 16}, tahoma);
+    aboutLabel(this, "Label9", QStringLiteral("Version Info: Version " VELMORA_VERSION), {16, 90, 288, 16}, tahoma);
     aboutLabel(this, "Label8", QStringLiteral("Idea by: Lee Example"), {16, 108, 288, 16}, tahoma);
     aboutLabel(this, "Label10", QStringLiteral("Graphics by: Robin Example"), {16, 126, 288, 16}, tahoma);
 
@@ -73,6 +73,6 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
 }
 
 void AboutWindow::cmdBack_Click() { accept(); }
-void AboutWindow::Image1_Click() { OpenLink(Links::kWebSite); }
-void AboutWindow::Label4_Click() { OpenLink(Links::kFirstProgrammerMail); }
-void AboutWindow::Label6_Click() { OpenLink(Links::kSecondProgrammerMail); }
+void AboutWindow::Image1_Click() { desktop.OpenLink(Links::kWebSite); }
+void AboutWindow::Label4_Click() { desktop.OpenLink(Links::kFirstProgrammerMail); }
+void AboutWindow::Label6_Click() { desktop.OpenLink(Links::kSecondProgrammerMail); }

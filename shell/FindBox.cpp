@@ -10,9 +10,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
-FindBox::FindBox(MainControls& controls, RowFilter& filter, std::function<void()> shownChanged, QObject* parent)
-    : QObject(parent), c(controls), m_filter(filter), m_shownChanged(std::move(shownChanged)),
-      m_search(contactStore()) {
+FindBox::FindBox(MainControls& controls, const ContactStore& store, RowFilter& filter,
+                 std::function<void()> shownChanged, QObject* parent)
+    : QObject(parent), c(controls), m_filter(filter), m_shownChanged(std::move(shownChanged)), m_search(store) {
     c.txtFind->installEventFilter(this);
     connect(c.txtFind, &QLineEdit::textEdited, this, &FindBox::search);
 }

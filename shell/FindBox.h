@@ -14,7 +14,8 @@ struct MainControls;
 // gives the lists back as they were.
 class FindBox : public QObject {
 public:
-    FindBox(MainControls& controls, RowFilter& filter, std::function<void()> shownChanged, QObject* parent);
+    FindBox(MainControls& controls, const ContactStore& store, RowFilter& filter, std::function<void()> shownChanged,
+            QObject* parent);
 
     void open();
     void close();

@@ -9,7 +9,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 
-HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
+HelpWindow::HelpWindow(const Desktop& desktop, QWidget* parent) : QDialog(parent), desktop(desktop)
 {
     Look::ensureResources();
     setObjectName(QStringLiteral("frmHelp"));
@@ -52,6 +52,6 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent)
     }
 }
 
-void HelpWindow::Image1_Click() { OpenLink(Links::kWebSite); }
+void HelpWindow::Image1_Click() { desktop.OpenLink(Links::kWebSite); }
 
 void HelpWindow::StatusBar1_PanelClick(int) { accept(); }

@@ -6,7 +6,7 @@
 #include "shell/Dialogs.h"
 #include "shell/MainControls.h"
 #include "shell/Marks.h"
-#include "shell/ProgramSettings.h"
+#include "services/ProgramSettings.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -84,9 +84,9 @@ QString runLine(const RunProgress& p) {
 
 } // namespace
 
-ListChecks::ListChecks(QWidget* window, MainControls& controls, RowFilter& filter, CheckService& checks,
-                       CheckResults& results, QAction* checkAll, QAction* onlineOnly)
-    : QObject(window), m_window(window), c(controls), m_filter(filter), m_checks(checks), m_results(results),
+ListChecks::ListChecks(QWidget* window, MainControls& controls, const ContactStore& store, RowFilter& filter,
+                       CheckService& checks, CheckResults& results, QAction* checkAll, QAction* onlineOnly)
+    : QObject(window), m_window(window), c(controls), m_filter(filter), m_store(store), m_checks(checks), m_results(results),
       m_checkAll(checkAll), m_onlineOnly(onlineOnly), m_marks(new MarkDelegate(c.lvEmail)),
       m_news(new QTimer(this)) {
     m_checks.setPace(paceFromSettings());
@@ -112,7 +112,7 @@ ListChecks::~ListChecks() = default;
 AddressIndex& ListChecks::index() {
     if (!m_index) {
         m_index = std::make_unique<AddressIndex>();
-        m_index->build(contactStore());
+        m_index->build(m_store);
     } else {
         m_index->catchUp();
     }
@@ -120,11 +120,11 @@ AddressIndex& ListChecks::index() {
 }
 
 qint32 ListChecks::rows() const {
-    return contactStore().rowCount();
+    return m_store.rowCount();
 }
 
 QString ListChecks::address(qint32 row) const {
-    return contactStore().rowField(row, ContactField::Email);
+    return m_store.rowField(row, ContactField::Email);
 }
 
 bool ListChecks::firstOfItsAddress(qint32 row) const {
@@ -175,7 +175,7 @@ void ListChecks::showLine() {
     if (const RunProgress progress = m_checks.progress(); progress.going)
         lines << runLine(progress);
     if (m_filter.active())
-        lines << QStringLiteral("%1 of %2 shown").arg(number(m_filter.shown()), number(contactStore().rowCount()));
+        lines << QStringLiteral("%1 of %2 shown").arg(number(m_filter.shown()), number(m_store.rowCount()));
     c.showListInfo(lines.join(QLatin1Char('\n')));
 }
 
@@ -245,7 +245,7 @@ void ListChecks::contactAdded() {
     if (m_filter.online()) {
         // Added while only online contacts are shown, it stays shown: it is what the user just did.
         std::vector<quint32> rows = *m_filter.online();
-        rows.push_back(quint32(contactStore().rowCount() - 1));
+        rows.push_back(quint32(m_store.rowCount() - 1));
         c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
     }
     showLine();

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <memory>
 
+class ContactStore;
 class MarkDelegate;
 class QAction;
 class QTimer;
@@ -22,8 +23,8 @@ struct MainControls;
 class ListChecks : public QObject, private RunList {
     Q_OBJECT
 public:
-    ListChecks(QWidget* window, MainControls& controls, RowFilter& filter, CheckService& checks,
-               CheckResults& results, QAction* checkAll, QAction* onlineOnly);
+    ListChecks(QWidget* window, MainControls& controls, const ContactStore& store, RowFilter& filter,
+               CheckService& checks, CheckResults& results, QAction* checkAll, QAction* onlineOnly);
     ~ListChecks() override;
 
     // "Check Everyone", or "Stop Checking" while a run goes.
@@ -51,6 +52,7 @@ private:
     QWidget* m_window;
     MainControls& c;
     RowFilter& m_filter;
+    const ContactStore& m_store;
     CheckService& m_checks;
     CheckResults& m_results;
     QAction* m_checkAll;

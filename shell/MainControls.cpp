@@ -118,10 +118,10 @@ void buildStatus(MainControls& c, const MainLayout& table) {
         c.Label6 = label(c.client, "Label6", *table.Label6, QString());
 }
 
-void buildLists(MainControls& c, QMainWindow* window, const MainLayout& table) {
-    c.nameRows = new ContactListModel(contactStore(), ContactField::Name, QStringLiteral("Name:"), window);
+void buildLists(MainControls& c, QMainWindow* window, const MainLayout& table, const ContactStore& store) {
+    c.nameRows = new ContactListModel(store, ContactField::Name, QStringLiteral("Name:"), window);
     c.emailRows =
-        new ContactListModel(contactStore(), ContactField::Email, QStringLiteral("E-Mail:"), window);
+        new ContactListModel(store, ContactField::Email, QStringLiteral("E-Mail:"), window);
     c.lvName = listView(c.client, "lvName", table.lvName, c.nameRows);
     c.lvEmail = listView(c.client, "lvEmail", table.lvEmail, c.emailRows);
     c.lvName->setAccessibleName(QStringLiteral("Contact names"));
@@ -204,7 +204,7 @@ void stackAndOrder(MainControls& c, QMainWindow* window, const MainLayout& table
 
 } // namespace
 
-MainControls MainControls::build(QMainWindow* window, const MainLayout& table) {
+MainControls MainControls::build(QMainWindow* window, const MainLayout& table, const ContactStore& store) {
     MainControls c;
     c.table = &table;
     c.listHeight = table.lvName.height();
@@ -213,7 +213,7 @@ MainControls MainControls::build(QMainWindow* window, const MainLayout& table) {
     c.client->setFixedSize(table.client);
     window->setCentralWidget(c.client);
     buildStatus(c, table);
-    buildLists(c, window, table);
+    buildLists(c, window, table, store);
     buildEntryPanel(c, table);
     buildBottom(c, table);
 

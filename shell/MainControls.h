@@ -6,6 +6,7 @@
 #include <functional>
 
 class ClickableLabel;
+class ContactStore;
 class ContactListModel;
 class QAbstractItemView;
 class QLabel;
@@ -44,7 +45,7 @@ struct MainControls {
     QLabel* lblListInfo = nullptr; // under the lists: a run's progress, what a filter shows
     QLineEdit* txtFind = nullptr;  // over the lists, while finding
 
-    static MainControls build(QMainWindow* window, const MainLayout& table);
+    static MainControls build(QMainWindow* window, const MainLayout& table, const ContactStore& store);
 
     void setPictures(const PanelPictures& pictures);
     // The lists' height as the layout has it; the line under them takes its share of it.

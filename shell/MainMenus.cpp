@@ -87,7 +87,7 @@ QMenu* buildContactMenu(MainWindow* w, const MainLayout& table) {
 QSystemTrayIcon* trayIcon(MainWindow* w) {
     auto* tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/velmora32.png")), w);
     tray->setObjectName(QStringLiteral("cSysTray2"));
-    tray->setToolTip(QStringLiteral("Velmora v2.6"));
+    tray->setToolTip(QStringLiteral("Velmora v" VELMORA_VERSION));
     // A right click asks for the icon's menu, not for the window.
     QObject::connect(tray, &QSystemTrayIcon::activated, w, [w](QSystemTrayIcon::ActivationReason why) {
         if (why != QSystemTrayIcon::Context)

@@ -2,17 +2,14 @@
 #include "shell/MainWindow.h"
 
 #include "contacts/ContactEntry.h"
-#include "contacts/ContactFile.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
 #include "contacts/RowFilter.h"
 #include "messenger/Messenger.h"
-#include "session/CheckDatabase.h"
 #include "session/CheckResults.h"
 #include "session/CheckService.h"
-#include "session/ServiceSession.h"
 #include "shell/AboutWindow.h"
-#include "shell/AccountStore.h"
+#include "services/AccountStore.h"
 #include "shell/ClickableLabel.h"
 #include "shell/ContactActions.h"
 #include "shell/ContactListInput.h"
@@ -40,42 +37,19 @@
 
 namespace {
 
-std::unique_ptr<MainWindow>& theWindow() {
-    static std::unique_ptr<MainWindow> w;
-    return w;
-}
-
 const QString kExitPrompt = QStringLiteral("You will lose all your information of you don't save.\r\n"
                                            "Do You want to save your list?");
 
 } // namespace
 
-std::function<bool()> MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-
-MainWindow* MainWindow::obtain(Layout layout) {
-    auto& w = theWindow();
-    if (!w) {
-        w.reset(new MainWindow(layout));
-        w->Form_Load();
-    }
-    return w.get();
-}
-
-MainWindow* MainWindow::existing() {
-    return theWindow().get();
-}
-
-void MainWindow::destroyInstance() {
-    theWindow().reset();
-}
-
-MainWindow::MainWindow(Layout layout) : table(mainLayout(layout)) {
+MainWindow::MainWindow(Layout layout, const ProgramParts& parts)
+    : table(mainLayout(layout)), parts(parts), MessengerClient(parts.messenger), checks(parts.checks) {
     Look::ensureResources();
     setObjectName(QLatin1String(table.formName));
     setWindowTitle(QStringLiteral("Velmora"));
     if (table.ownIcon)
         setWindowIcon(QIcon(QStringLiteral(":/velmora32.png")));
-    c = MainControls::build(this, table);
+    c = MainControls::build(this, table, parts.contacts);
     menus = MainMenus::build(this, table);
     buildTimers();
     // The layout is drawn for one size; a larger window only shows empty area around it.
@@ -92,35 +66,30 @@ MainWindow::MainWindow(Layout layout) : table(mainLayout(layout)) {
     connect(c.txtEmail, &QLineEdit::returnPressed, c.cmdAdd, &QPushButton::click);
     connect(c.Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
     connect(c.lblAdd, &ClickableLabel::clicked, this, &MainWindow::lblAdd_Click);
-    actions = std::make_unique<ContactActions>(this, [this]() -> Messenger& { return messenger(); });
-    saveDisplay = std::make_unique<SaveDisplay>(this, c.pb1, tpb, tpb1);
+    actions = std::make_unique<ContactActions>(this, MessengerClient);
+    saveDisplay = std::make_unique<SaveDisplay>(this, c.pb1, tpb, tpb1, parts.shutdown);
     saving = std::make_unique<SaveRules>(
-        *saveDisplay, [] { return appendUnsavedContacts(contactFilePath()); },
-        [] { return SavedContactCount < NewContactCount; });
+        *saveDisplay, [this] { return this->parts.contacts.appendUnsaved(this->parts.contactFile.file); },
+        [this] { return this->parts.contacts.SavedContactCount() < this->parts.contacts.NewContactCount(); });
     startChecks();
 }
 
 MainWindow::~MainWindow() {
-    // The session and the results speak to the database until they go.
+    // The run's rows go before the lists they mark.
     delete findBox;
     delete listChecks;
-    delete checks;
-    delete Session;
-    results.reset();
+    checks.disconnect(this);
+    MessengerClient.setStatusListener(nullptr, {});
 }
 
 void MainWindow::startChecks() {
-    database = std::make_unique<CheckDatabase>(checkDatabasePath(contactFilePath()));
-    Session = new ServiceSession(database->usable() ? database.get() : nullptr, this);
-    results = std::make_unique<CheckResults>(database->usable() ? database.get() : nullptr);
-    checks = new CheckService(*Session, this);
-    checks->setResults(results.get());
     filter = std::make_unique<RowFilter>(std::vector<ContactListModel*>{c.nameRows, c.emailRows});
-    listChecks = new ListChecks(this, c, *filter, *checks, *results, menus.mnuCheckAll, menus.mnuOnlineOnly);
-    findBox = new FindBox(c, *filter, [this] { listChecks->showLine(); }, this);
-    connect(checks, &CheckService::statusChanged, statusLine, &StatusLine::showSession);
-    connect(checks, &CheckService::statusChanged, this, &MainWindow::sessionChanged);
-    connect(checks, &CheckService::checked, statusLine,
+    listChecks = new ListChecks(this, c, parts.contacts, *filter, checks, parts.results, menus.mnuCheckAll,
+                                menus.mnuOnlineOnly);
+    findBox = new FindBox(c, parts.contacts, *filter, [this] { listChecks->showLine(); }, this);
+    connect(&checks, &CheckService::statusChanged, statusLine, &StatusLine::showSession);
+    connect(&checks, &CheckService::statusChanged, this, &MainWindow::sessionChanged);
+    connect(&checks, &CheckService::checked, statusLine,
             [this](const QString&, Outcome outcome) { statusLine->showOutcome(outcome); });
 }
 
@@ -150,28 +119,39 @@ void MainWindow::Form_Load() {
     statusLine->setHeading(QStringLiteral("My Status: "));
     menus.mnuOpen->setEnabled(false);
 
-    MessengerClient = &programMessenger();
-    MessengerClient->setStatusListener(this, [this] {
+    MessengerClient.setStatusListener(this, [this] {
+        if (std::exchange(waitingForClientStatus, false)) {
+            startSessionAsClientAllows();
+            return;
+        }
         if (statusLine->followsClient() && !Timer1->isActive())
             Timer1->start();
         startSessionOnceClientIsOnline();
     });
-    if (!MessengerClient->present()) {
+    if (!MessengerClient.present()) {
         // Checks need no client: only the actions that hand a contact over do.
         pendingNotices << Notices::noClient();
-        checks->start();
-    } else if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE && !MessengerClient->answering()) {
-        checks->start(); // a client that hangs is no client to wait for
-    } else if (MessengerClient->MyStatus() == Messenger::MISTATUS_OFFLINE) {
-        Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
-        waitingForClient = true;
+        checks.start();
+    } else if (MessengerClient.statusPending()) {
+        waitingForClientStatus = true; // decided once the client has said
     } else {
-        checks->start();
+        startSessionAsClientAllows();
     }
-    if (const QString told = Notices::database(*database); !told.isEmpty())
+    if (const QString told = Notices::database(parts.database); !told.isEmpty())
         pendingNotices << told;
 
     LoadContactFile();
+}
+
+void MainWindow::startSessionAsClientAllows() {
+    if (MessengerClient.MyStatus() == Messenger::MISTATUS_OFFLINE && !MessengerClient.answering()) {
+        checks.start(); // a client that hangs is no client to wait for
+    } else if (MessengerClient.MyStatus() == Messenger::MISTATUS_OFFLINE) {
+        Dialogs::show(nullptr, QStringLiteral("MSN Is currently not connected.\r\nPlease connect to MSN"));
+        waitingForClient = true;
+    } else {
+        checks.start();
+    }
 }
 
 // A client that was offline at load and signs in later gets its session then.
@@ -179,7 +159,7 @@ void MainWindow::startSessionOnceClientIsOnline() {
     if (waitingForClient &&
         (messenger().MyStatus() != Messenger::MISTATUS_OFFLINE || !messenger().answering())) {
         waitingForClient = false;
-        checks->start();
+        checks.start();
     }
 }
 
@@ -209,9 +189,9 @@ void MainWindow::sessionChanged(const SessionStatus& status) {
 }
 
 void MainWindow::mnuSignInAgain_Click() {
-    if (checks->status().state != SessionState::GaveUp)
+    if (checks.status().state != SessionState::GaveUp)
         return;
-    if (checks->status().problem == SessionProblem::SignInRefused) {
+    if (checks.status().problem == SessionProblem::SignInRefused) {
         const QString account = c.handOverAccount->text();
         const std::optional<QString> password = Dialogs::askPassword(
             this, QStringLiteral("The service refused the password of %1. Password:").arg(account),
@@ -219,19 +199,19 @@ void MainWindow::mnuSignInAgain_Click() {
         if (!password || password->isEmpty())
             return;
         setHandOver(account, *password);
-        AccountStore::savePassword(account, *password, account, [this](const QString& notice) {
+        parts.passwords.save(account, *password, account, [this](const QString& notice) {
             QTimer::singleShot(0, this, [this, notice] {
                 Dialogs::show(this, notice, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
             });
         });
     }
-    checks->start();
+    checks.start();
 }
 
 void MainWindow::setHandOver(const QString& account, const QString& password) {
     c.handOverAccount->setText(account);
     c.handOverPassword->setText(password);
-    checks->setCredentials(account, password);
+    checks.setCredentials(account, password);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -261,27 +241,27 @@ SaveRules::Answer MainWindow::askSaveOnExit() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (Shutdown::ending()) {
+    if (parts.shutdown.ending()) {
         event->accept();
         return;
     }
     const SaveRules::Answer answer = askSaveOnExit();
     // The exit run may have ended the program while the question was up.
     const SaveRules::Leave leave =
-        Shutdown::ending() ? SaveRules::Leave::EndNow : saving->closeAnswered(answer);
+        parts.shutdown.ending() ? SaveRules::Leave::EndNow : saving->closeAnswered(answer);
     if (leave == SaveRules::Leave::Stay) {
         event->ignore();
         return;
     }
     if (leave == SaveRules::Leave::Saved) {
-        checks->stop();
+        checks.stop();
         for (QTimer* t : findChildren<QTimer*>())
             t->stop();
         menus.cSysTray2->hide();
     }
     event->accept();
-    if (!Shutdown::ending())
-        Shutdown::endAtOnce();
+    if (!parts.shutdown.ending())
+        parts.shutdown.endAtOnce();
 }
 
 void MainWindow::mnuExit_Click() {
@@ -313,16 +293,17 @@ void MainWindow::appendRow() {
 void MainWindow::LoadContactFile() {
     // The rows join the lists in one go, which nobody can tell apart from row by row inside the
     // load step.
-    const qint32 before = ContactCount;
-    const LoadResult result = loadContactStore(contactFilePath());
-    EntryCount += ContactCount - before;
+    ContactStore& store = parts.contacts;
+    const qint32 before = store.ContactCount();
+    const LoadResult result = store.load(parts.contactFile.file);
+    EntryCount += store.ContactCount() - before;
     if (Timer3)
         Timer3->start();
     c.nameRows->showNewRows();
     c.emailRows->showNewRows();
     // A missing file is nothing saved yet: the first save creates it.
-    pendingNotices << Notices::load(result);
-    if (const QString told = Notices::readOnlyContactFile(contactPlacement()); !told.isEmpty())
+    pendingNotices << Notices::load(result, parts.contactFile.file);
+    if (const QString told = Notices::readOnlyContactFile(parts.contactFile); !told.isEmpty())
         pendingNotices << told;
 }
 
@@ -362,7 +343,7 @@ void MainWindow::cmdAdd_Click() {
         panel->giveFocus(c.txtName);
         return;
     }
-    switch (judgeNewContact(name, email, messenger().MySigninName(), NewContactCount)) {
+    switch (judgeNewContact(name, email, messenger().MySigninName(), parts.contacts.NewContactCount())) {
     case EntryVerdict::NotAddable:
         Dialogs::show(this, QStringLiteral("Sorry, we cant add that email to your database."));
         return;
@@ -379,7 +360,7 @@ void MainWindow::cmdAdd_Click() {
         break;
     }
     panel->close();
-    addContact(name, email);
+    parts.contacts.add(name, email);
     appendRow();
 }
 
@@ -403,7 +384,7 @@ void MainWindow::popContactMenuAtSelection() {
 }
 
 void MainWindow::mnuSysTray_Click() {
-    if (!trayAvailable()) {
+    if (!parts.trayExists()) {
         // Hidden with no tray icon to bring it back, the window would be lost along with its
         // unsaved contacts: minimise instead.
         showMinimized();
@@ -419,12 +400,12 @@ void MainWindow::cSysTray2_MouseEvent() {
 }
 
 void MainWindow::mnuHelp1_Click() {
-    HelpWindow help(this);
+    HelpWindow help(parts.desktop, this);
     help.exec();
 }
 
 void MainWindow::mnuAbout_Click() {
-    AboutWindow about(this);
+    AboutWindow about(parts.desktop, this);
     about.exec();
 }
 
@@ -479,7 +460,7 @@ void MainWindow::startProbe() {
     if (!requireSelection(&contact))
         return;
     statusLine->checkStarted(contact);
-    checks->check(contact);
+    checks.check(contact);
 }
 
 void MainWindow::mnuStats_Click() {
@@ -499,9 +480,7 @@ void MainWindow::lvEmail_DblClick() {
 }
 
 Messenger& MainWindow::messenger() {
-    if (!MessengerClient)
-        MessengerClient = &programMessenger();
-    return *MessengerClient;
+    return MessengerClient;
 }
 
 // Conversation, e-mail and profile are silently skipped while the client is offline; the status

@@ -8,6 +8,7 @@
 #include "shell/MainControls.h"
 #include "shell/MainLayout.h"
 #include "shell/MainMenus.h"
+#include "shell/ProgramParts.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -15,8 +16,6 @@
 #include <memory>
 #include <optional>
 
-class CheckDatabase;
-class CheckResults;
 class CheckService;
 class FindBox;
 class ListChecks;
@@ -26,7 +25,6 @@ class EntryPanel;
 class Messenger;
 class QTimer;
 class SaveDisplay;
-class ServiceSession;
 class StatusLine;
 
 // The main window, frmMain or frmMain2: one class, the layout chosen by table. It builds its
@@ -35,20 +33,11 @@ class StatusLine;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // The single instance of a run; created and loaded on first use.
-    static MainWindow* obtain(Layout layout);
-    static MainWindow* existing();
-    static void destroyInstance();
-
+    // One a run, made by the one place that builds the program, which runs Form_Load next.
+    MainWindow(Layout layout, const ProgramParts& parts);
     ~MainWindow() override;
 
-    const MainLayout& layoutTable() const { return table; }
     void setHandOver(const QString& account, const QString& password);
-    qint32 entryCount() const { return EntryCount; }
-    ServiceSession* session() const { return Session; }
-
-    // Whether a tray exists; tests replace it. Without one, hiding minimises.
-    static std::function<bool()> trayAvailable;
 
     // Handlers, under the names the rest of the program knows them by.
     void Form_Load();
@@ -87,10 +76,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    explicit MainWindow(Layout layout);
     void buildTimers();
     void startChecks();
     void startSessionOnceClientIsOnline();
+    void startSessionAsClientAllows();
     void sessionChanged(const SessionStatus& status);
     std::optional<QString> selectedContact() const;
     bool requireSelection(QString* contact);
@@ -103,15 +92,13 @@ private:
 
 
     const MainLayout& table;
+    ProgramParts parts;
     MainControls c;
     MainMenus menus;
 
     // Window state
-    Messenger* MessengerClient = nullptr;
-    std::unique_ptr<CheckDatabase> database;
-    std::unique_ptr<CheckResults> results;
-    ServiceSession* Session = nullptr;
-    CheckService* checks = nullptr;
+    Messenger& MessengerClient;
+    CheckService& checks;
     StatusLine* statusLine = nullptr;
     EntryPanel* panel = nullptr;
     ContactListInput* listInput = nullptr;
@@ -126,6 +113,7 @@ private:
     qint32 shownEntryCount = -1;   // what Label6 says, so Timer3 knows when it has news
     QStringList pendingNotices;    // told once the window is on screen
     bool waitingForClient = false; // the session starts once the offline client signs in
+    bool waitingForClientStatus = false; // the client has not said its status yet
     bool toldSignedInElsewhere = false; // told once while it stays so
 
     QTimer* Timer1 = nullptr;

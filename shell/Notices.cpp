@@ -3,11 +3,11 @@
 
 #include "contacts/ContactFile.h"
 #include "session/CheckDatabase.h"
-#include "shell/ProgramSettings.h"
+#include "services/ProgramSettings.h"
 
 namespace Notices {
 
-QStringList load(const LoadResult& result) {
+QStringList load(const LoadResult& result, const QString& contactFile) {
     QStringList notices;
     if (result.status == LoadStatus::FolderMissing)
         notices << QStringLiteral(
@@ -21,7 +21,7 @@ QStringList load(const LoadResult& result) {
                        "%1 damaged line(s) in your contact file could not be read and were skipped. "
                        "They stay in the file; every other contact was loaded.\n\n%2")
                        .arg(result.stats.damagedLines)
-                       .arg(contactFilePath());
+                       .arg(contactFile);
     if (result.leftOut > 0)
         notices << QStringLiteral("Your contact file holds more contacts than Velmora can show: %1 were left "
                                   "out. They stay in the file.")
@@ -70,22 +70,22 @@ QString saveFailed(const QString& error, bool leavingCalledOff) {
         .arg(error, leaving);
 }
 
-QString readOnlyContactFile(const ContactLocation::Placement* placement) {
-    if (!placement || placement->readOnlyFile.isEmpty())
+QString readOnlyContactFile(const ContactLocation::Placement& placement) {
+    if (placement.readOnlyFile.isEmpty())
         return {};
     QSettings settings = programSettings();
     const QString told = QStringLiteral("Contacts/ToldOf");
-    if (settings.value(told).toString() == placement->readOnlyFile)
+    if (settings.value(told).toString() == placement.readOnlyFile)
         return {};
-    settings.setValue(told, placement->readOnlyFile);
-    if (placement->copied)
+    settings.setValue(told, placement.readOnlyFile);
+    if (placement.copied)
         return QStringLiteral("Your contact list beside the program, %1, cannot be written there, so Velmora copied "
                               "it to %2 and keeps your list there from now on. The file beside the program stays "
                               "as it is.")
-            .arg(placement->readOnlyFile, placement->file);
+            .arg(placement.readOnlyFile, placement.file);
     return QStringLiteral("There is a contact list beside the program, %1, that Velmora cannot write there. Velmora "
                           "keeps your list in %2, which was there already, and leaves both files as they are.")
-        .arg(placement->readOnlyFile, placement->file);
+        .arg(placement.readOnlyFile, placement.file);
 }
 
 } // namespace Notices

@@ -13,12 +13,12 @@ struct LoadResult;
 namespace Notices {
 
 // What the load step has to tell; each notice adds to the others, none may hide another.
-QStringList load(const LoadResult& result);
+QStringList load(const LoadResult& result, const QString& contactFile);
 // What became of the program's own database, when it is not simply open; empty otherwise.
 QString database(const CheckDatabase& database);
 QString noClient();
 QString saveFailed(const QString& error, bool leavingCalledOff);
 // A list beside the program that Velmora cannot write there, told once; empty once told.
-QString readOnlyContactFile(const ContactLocation::Placement* placement);
+QString readOnlyContactFile(const ContactLocation::Placement& placement);
 
 } // namespace Notices

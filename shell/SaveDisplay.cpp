@@ -8,8 +8,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
-SaveDisplay::SaveDisplay(QWidget* window, QProgressBar* bar, QTimer* saveRun, QTimer* exitRun)
-    : m_window(window), m_bar(bar), m_saveRun(saveRun), m_exitRun(exitRun) {}
+SaveDisplay::SaveDisplay(QWidget* window, QProgressBar* bar, QTimer* saveRun, QTimer* exitRun, Shutdown& shutdown)
+    : m_window(window), m_bar(bar), m_saveRun(saveRun), m_exitRun(exitRun), m_shutdown(shutdown) {}
 
 QTimer* SaveDisplay::timer(SaveRules::Run run) const {
     return run == SaveRules::Run::Save ? m_saveRun : m_exitRun;
@@ -47,9 +47,9 @@ int SaveDisplay::boxesOpen() const {
 }
 
 bool SaveDisplay::ending() const {
-    return Shutdown::ending();
+    return m_shutdown.ending();
 }
 
 void SaveDisplay::endAtOnce() {
-    Shutdown::endAtOnce();
+    m_shutdown.endAtOnce();
 }

@@ -4,6 +4,7 @@
 #include "contacts/SaveRules.h"
 
 class QProgressBar;
+class Shutdown;
 class QTimer;
 class QWidget;
 
@@ -11,7 +12,7 @@ class QWidget;
 // timers tpb and tpb1, its boxes, and the program's end.
 class SaveDisplay : public SaveRules::Display {
 public:
-    SaveDisplay(QWidget* window, QProgressBar* bar, QTimer* saveRun, QTimer* exitRun);
+    SaveDisplay(QWidget* window, QProgressBar* bar, QTimer* saveRun, QTimer* exitRun, Shutdown& shutdown);
 
     void showBar(bool visible, int value) override;
     void startRun(SaveRules::Run run) override;
@@ -30,4 +31,5 @@ private:
     QProgressBar* m_bar;
     QTimer* m_saveRun;
     QTimer* m_exitRun;
+    Shutdown& m_shutdown;
 };

@@ -3,17 +3,18 @@
 
 #include <functional>
 
-// "End the program at once": every window and connection is dropped, no
-// unload step runs and nothing more is asked.
-namespace Shutdown {
+// "End the program at once": every window and connection is dropped, no unload step runs and
+// nothing more is asked.
+class Shutdown {
+public:
+    // end: how the program ends; by default it leaves the event loop.
+    explicit Shutdown(std::function<void()> end = {}) : m_end(std::move(end)) {}
 
-void endAtOnce();
-// True once the program is ending; windows then close without asking.
-bool ending();
+    void endAtOnce();
+    // True once the program is ending; windows then close without asking.
+    bool ending() const { return m_ending; }
 
-// Tests observe the end instead of leaving the event loop; an empty function
-// restores the real one. resetForTests() clears the ending flag.
-void setHandler(std::function<void()> handler);
-void resetForTests();
-
-} // namespace Shutdown
+private:
+    std::function<void()> m_end;
+    bool m_ending = false;
+};

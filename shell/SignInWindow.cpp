@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/SignInWindow.h"
 
-#include "shell/AccountStore.h"
+#include "services/AccountStore.h"
 #include "shell/ClickableLabel.h"
 #include "shell/Dialogs.h"
-#include "shell/Keyring.h"
 #include "shell/Links.h"
 #include "shell/Look.h"
 #include "shell/MainWindow.h"
@@ -12,18 +11,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
-
-std::function<double()> SignInWindow::screenWidthTwips = [] {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return 12000.0; // no screen to ask: an ordinary 800-pixel display
-    return screen->geometry().width() * 1440.0 / screen->logicalDotsPerInchX();
-};
 
 namespace {
 QLabel* signInLabel(QWidget* parent, const char* name, const QString& text, const QRect& r) {
@@ -43,7 +34,7 @@ void signInPicture(QWidget* parent, const char* name, const QRect& r, const char
 }
 } // namespace
 
-SignInWindow::SignInWindow(QWidget* parent) : QWidget(parent) {
+SignInWindow::SignInWindow(const ProgramParts& parts, QWidget* parent) : QWidget(parent), parts(parts) {
     Look::ensureResources();
     setObjectName(QStringLiteral("frmSignIn"));
     setWindowTitle(QStringLiteral("Please Sign In"));
@@ -111,7 +102,7 @@ void SignInWindow::buildFields() {
 void SignInWindow::Form_Load() {
     Text1->setText(AccountStore::get(QStringLiteral("Usrname"), Text1->text()));
     Text2->setText(AccountStore::get(QStringLiteral("Psswrd"), Text2->text()));
-    if (Text2->text().isEmpty() && !Text1->text().isEmpty() && Keyring::program())
+    if (Text2->text().isEmpty() && !Text1->text().isEmpty() && parts.passwords.haveKeyring())
         fetchPassword(Text1->text());
 }
 
@@ -119,8 +110,8 @@ void SignInWindow::Form_Load() {
 // would complain of an empty password that is on its way.
 void SignInWindow::fetchPassword(const QString& account) {
     Command1->setEnabled(false);
-    QTimer::singleShot(AccountStore::keyringWaitMs(), this, [this] { Command1->setEnabled(true); });
-    AccountStore::fetchPassword(account, this, [this, account](const std::optional<QString>& password) {
+    QTimer::singleShot(parts.passwords.keyringWaitMs(), this, [this] { Command1->setEnabled(true); });
+    parts.passwords.fetch(account, this, [this, account](const std::optional<QString>& password) {
         Command1->setEnabled(true);
         // Whatever the user typed meanwhile is theirs, and so is a password for another address.
         if (password && Text1->text() == account && Text2->text().isEmpty() && !Text2->isModified())
@@ -140,16 +131,16 @@ void SignInWindow::Command1_Click() {
                       Dialogs::Icon::Information, caption);
         return;
     }
-    const Layout layout = screenWidthTwips() <= 800 ? Layout::Compact : Layout::Full;
+    const Layout layout = parts.screenTwips() <= 800 ? Layout::Compact : Layout::Full;
 
-    MainWindow* main = MainWindow::obtain(layout);
+    MainWindow* main = parts.mainWindow(layout);
     main->setHandOver(Text1->text(), Text2->text());
     const QString previousAccount = AccountStore::get(QStringLiteral("Usrname"), QString());
     AccountStore::save(QStringLiteral("Usrname"), Text1->text());
-    AccountStore::savePassword(Text1->text(), Text2->text(), previousAccount, [](const QString& notice) {
+    parts.passwords.save(Text1->text(), Text2->text(), previousAccount, [main = QPointer<MainWindow>(main)](const QString& notice) {
         // Told from the event loop, not from inside the keyring's own answer.
-        QTimer::singleShot(0, [notice] {
-            Dialogs::show(MainWindow::existing(), notice, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
+        QTimer::singleShot(0, main, [main, notice] {
+            Dialogs::show(main, notice, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
         });
     });
     handedOver = true;
@@ -158,7 +149,7 @@ void SignInWindow::Command1_Click() {
 }
 
 void SignInWindow::Label6_Click() {
-    OpenLink(Links::kRegistration, QStringLiteral("Open"), QString(), QString(), 0);
+    parts.desktop.OpenLink(Links::kRegistration, QStringLiteral("Open"), QString(), QString(), 0);
 }
 
 void SignInWindow::closeEvent(QCloseEvent* event) {

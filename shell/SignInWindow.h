@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "shell/ProgramParts.h"
+
 #include <QWidget>
-#include <functional>
 
 class QLineEdit;
 class QPushButton;
@@ -11,10 +12,7 @@ class QPushButton;
 class SignInWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit SignInWindow(QWidget* parent = nullptr);
-
-    // The primary screen's width in twips (1/1440 inch); tests replace it.
-    static std::function<double()> screenWidthTwips;
+    explicit SignInWindow(const ProgramParts& parts, QWidget* parent = nullptr);
 
     void Form_Load();
     void Command1_Click();
@@ -28,6 +26,7 @@ private:
     void buildFields();
     void fetchPassword(const QString& account);
 
+    ProgramParts parts;
     QLineEdit* Text1 = nullptr;
     QLineEdit* Text2 = nullptr;
     QPushButton* Command1 = nullptr;

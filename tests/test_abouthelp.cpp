@@ -11,23 +11,19 @@ class AboutHelpTest : public QObject {
     Q_OBJECT
 
     QStringList opened;
+    const Desktop desktop{[this](const QUrl& target) {
+        opened << target.toString();
+        return true;
+    }};
 
     static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center()); }
 
 private slots:
-    void init()
-    {
-        opened.clear();
-        setLinkOpener([this](const QUrl& target) {
-            opened << target.toString();
-            return true;
-        });
-    }
-    void cleanup() { setLinkOpener({}); }
+    void init() { opened.clear(); }
 
     void aboutLinksLeadToTheirOwnTargetsAndKeepTheWindow()
     {
-        AboutWindow about;
+        AboutWindow about(desktop);
         about.show();
         QCOMPARE(about.windowTitle(), QString("About Velmora v2.6"));
         QVERIFY(about.isModal());
@@ -58,14 +54,14 @@ private slots:
     void helpSharesTheWebSiteAndEitherPanelCloses()
     {
         QFETCH(QString, panel);
-        HelpWindow help;
+        HelpWindow help(desktop);
         help.show();
         QCOMPARE(help.windowTitle(), QString("Help for Velmora"));
         QVERIFY(help.isModal());
         QVERIFY(help.findChild<QLabel*>("Label1")->text().startsWith("All you gotta do is hit \"Add a Contact\" then"));
         click(help.findChild<QWidget*>("Image1"));
         QVERIFY(help.isVisible());
-        AboutWindow about;
+        AboutWindow about(desktop);
         click(about.findChild<QWidget*>("Image1"));
         QCOMPARE(opened.size(), 2);
         QCOMPARE(opened[0], opened[1]); // one web site for both windows

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session/ServiceSession.h"
-#include "shell/AccountStore.h"
-#include "shell/CommandLine.h"
+#include "services/AccountStore.h"
+#include "services/CommandLine.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -52,8 +52,8 @@ class CommandLineTest : public QObject {
     }
 
     // Which of the servers the session connects to.
-    static QTcpServer* reached(const QList<QTcpServer*>& servers) {
-        ServiceSession session(nullptr);
+    static QTcpServer* reached(const QList<QTcpServer*>& servers, const QString& commandLine) {
+        ServiceSession session(nullptr, [commandLine] { return CommandLine::currentServer(commandLine).setting; });
         session.start();
         QTcpServer* hit = nullptr;
         (void)QTest::qWaitFor(
@@ -129,16 +129,13 @@ private slots:
         const CommandLine::Options options = CommandLine::parse(
             {QStringLiteral("velmora"), QStringLiteral("--server"), address(fromCommandLine)});
         QVERIFY(options.error.isEmpty());
-        CommandLine::useServer(options.server);
-        QCOMPARE(reached(all), &fromCommandLine);
+        QCOMPARE(reached(all, options.server), &fromCommandLine);
 
-        CommandLine::useServer(CommandLine::parse({QStringLiteral("velmora")}).server);
-        QCOMPARE(reached(all), &fromEnvironment);
+        const QString none = CommandLine::parse({QStringLiteral("velmora")}).server;
+        QCOMPARE(reached(all, none), &fromEnvironment);
 
         qunsetenv("VELMORA_DISPATCH_SERVER");
-        QCOMPARE(reached(all), &fromSettings); // what a start from the desktop menu reaches
-
-        ServiceSession::setDispatchServerSetting({});
+        QCOMPARE(reached(all, none), &fromSettings); // what a start from the desktop menu reaches
     }
 };
 

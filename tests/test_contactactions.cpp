@@ -2,6 +2,7 @@
 // The contact actions of the main window against a real messenger client:
 // finch on a private bus, signed in to a local IRC server.
 #include "contacts/ContactFile.h"
+#include "messenger/PurpleMessenger.h"
 #include "shell/MainWindow.h"
 #include "tests/support/PurpleFixture.h"
 #include "tests/support/ShellHarness.h"
@@ -20,11 +21,13 @@ class ContactActionsTest : public QObject {
     // own account in other letters; the program's real messenger client.
     MainWindow* open(ShellHarness& h)
     {
-        setProgramMessenger(nullptr);
+        h.client = std::make_unique<PurpleMessenger>(h.desktop);
         h.writeContactFile(encodeRecord("Buddy", purple->buddy()) + encodeRecord("Me", purple->account()) +
                            encodeRecord("Me again", purple->account().toUpper()));
-        MainWindow* w = MainWindow::obtain(Layout::Full);
+        MainWindow* w = h.mainWindow(Layout::Full);
         w->show();
+        // What a user who reads the window first waits for.
+        (void)QTest::qWaitFor([&] { return !h.parts().messenger.statusPending(); }, 5000);
         return w;
     }
     static void select(MainWindow* w, int row)
@@ -51,7 +54,6 @@ private slots:
     }
     void cleanupTestCase()
     {
-        setProgramMessenger(nullptr); // the client goes before the bus it talks on
         purple.reset();
     }
 
@@ -78,7 +80,7 @@ private slots:
         // These two still go to the client, which cannot oblige: the user is told.
         w->lvEmail_DblClick();
         w->mnuVConvo_Click();
-        QCOMPARE(h.dialogs.shown.size(), size_t(2));
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(2));
         QVERIFY(h.dialogs.shown[0].prompt.contains(purple->buddy()));
         QVERIFY(purple->imConversationNames().isEmpty());
     }
@@ -91,8 +93,8 @@ private slots:
         MainWindow* w = open(h);
         select(w, 0);
         w->lvEmail_DblClick();
-        QVERIFY2(h.dialogs.shown.empty(), qPrintable(h.dialogs.prompts().join('|')));
         QTRY_COMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
+        QVERIFY2(h.dialogs.shown.empty(), qPrintable(h.dialogs.prompts().join('|')));
     }
 
     void ownAddressIsRefusedOnlyInItsExactForm()
@@ -127,7 +129,7 @@ private slots:
         w->mnuConvo_Click();
         QTRY_COMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
         w->mnuVConvo_Click(); // IRC has no audio: the user hears so, nothing breaks
-        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
         QVERIFY(h.dialogs.shown[0].prompt.contains("voice", Qt::CaseInsensitive));
     }
 };

@@ -18,13 +18,13 @@ private slots:
         QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/data")));
 
         const QString file = home.path() + QStringLiteral("/share/Velmora/data/database.dat");
-        QCOMPARE(contactFilePath(), file);
+        QCOMPARE(ContactLocation::placeForThisRun().file, file);
         QVERIFY(!QFileInfo::exists(file)); // until the first save
         QCOMPARE(QFileInfo(QFileInfo(file).path()).permissions() & (QFile::ReadOther | QFile::ReadGroup),
                  QFile::Permissions());
 
         const SaveResult saved =
-            appendContactRecords(contactFilePath(), QList<ContactRecord>{{"Ann", "ann@x"}});
+            appendContactRecords(file, QList<ContactRecord>{{"Ann", "ann@x"}});
         QVERIFY2(saved.ok, qPrintable(saved.error));
         QByteArray bytes;
         QCOMPARE(readContactFileBytes(file, &bytes).status, LoadStatus::Loaded);

@@ -32,8 +32,8 @@ Records contacts(int from, int to) {
     return r;
 }
 
-bool add(const ContactRecord& r) {
-    return addContact(r.name, r.email);
+bool add(ContactStore& store, const ContactRecord& r) {
+    return store.add(r.name, r.email);
 }
 
 } // namespace
@@ -42,8 +42,7 @@ class ContactStoreTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { resetContactStore(); }
-    void cleanupTestCase() { resetContactStore(); }
+    void init() { store.clear(); }
 
     void loadFillsSlotsInFileOrder();
     void loadBeyondTheLastSlotReportsWhatWasLeftOut();
@@ -53,6 +52,9 @@ private slots:
     void failedSaveKeepsContactsForTheNextSave();
     void saveCutShortCountsOnlyWhatReachedTheFile();
     void listColumnAppendsRows();
+
+private:
+    ContactStore store;
 };
 
 void ContactStoreTest::loadFillsSlotsInFileOrder() {
@@ -61,16 +63,16 @@ void ContactStoreTest::loadFillsSlotsInFileOrder() {
     const Records records = contacts(1, 3) + Records{contact(1)};
     QVERIFY(appendContactRecords(path, records).ok);
 
-    const LoadResult r = loadContactStore(path);
+    const LoadResult r = store.load(path);
     QCOMPARE(r.status, LoadStatus::Loaded);
     QCOMPARE(r.leftOut, 0);
-    QCOMPARE(ContactCount, 4);
-    QCOMPARE(NewContactCount, 0);
+    QCOMPARE(store.ContactCount(), 4);
+    QCOMPARE(store.NewContactCount(), 0);
     for (qint32 slot = 1; slot <= 4; ++slot) {
-        QCOMPARE(ContactName[slot], records[slot - 1].name);
-        QCOMPARE(ContactEmail[slot], records[slot - 1].email);
+        QCOMPARE(store.ContactName(slot), records[slot - 1].name);
+        QCOMPARE(store.ContactEmail(slot), records[slot - 1].email);
     }
-    QVERIFY(ContactName[5].isEmpty());
+    QVERIFY(store.ContactName(5).isEmpty());
 }
 
 void ContactStoreTest::loadBeyondTheLastSlotReportsWhatWasLeftOut() {
@@ -82,88 +84,88 @@ void ContactStoreTest::loadBeyondTheLastSlotReportsWhatWasLeftOut() {
     QVERIFY(appendContactRecords(path, contacts(1, 5)).ok);
     const QByteArray before = readAll(path);
 
-    const LoadResult r = loadContactStore(path);
+    const LoadResult r = store.load(path);
     QCOMPARE(r.status, LoadStatus::Loaded);
     QCOMPARE(r.stats.records, kContactSlots + 3);
     QCOMPARE(r.leftOut, 3);
-    QCOMPARE(ContactCount, kContactSlots);
-    QCOMPARE(ContactName[kContactSlots - 1], contact(1).name);
-    QCOMPARE(ContactEmail[kContactSlots], contact(2).email);
+    QCOMPARE(store.ContactCount(), kContactSlots);
+    QCOMPARE(store.ContactName(kContactSlots - 1), contact(1).name);
+    QCOMPARE(store.ContactEmail(kContactSlots), contact(2).email);
     QCOMPARE(readAll(path), before);
 }
 
 void ContactStoreTest::addRefusesWhenEverySlotIsTaken() {
     const ContactRecord filler = contact(0);
     for (qint32 k = 1; k < kContactSlots; ++k)
-        QVERIFY(add(filler));
-    QVERIFY(add(contact(1)));
-    QCOMPARE(NewContactCount, kContactSlots);
-    QVERIFY(!add(contact(2)));
-    QCOMPARE(NewContactCount, kContactSlots);
-    QCOMPARE(ContactName[kContactSlots], contact(1).name);
-    QCOMPARE(ContactEmail[kContactSlots], contact(1).email);
+        QVERIFY(add(store, filler));
+    QVERIFY(add(store, contact(1)));
+    QCOMPARE(store.NewContactCount(), kContactSlots);
+    QVERIFY(!add(store, contact(2)));
+    QCOMPARE(store.NewContactCount(), kContactSlots);
+    QCOMPARE(store.ContactName(kContactSlots), contact(1).name);
+    QCOMPARE(store.ContactEmail(kContactSlots), contact(1).email);
 }
 
 void ContactStoreTest::saveMarksWhatItWrote() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
 
-    QVERIFY(add(contact(1)));
-    QVERIFY(add(contact(2)));
-    SaveResult r = appendUnsavedContacts(path);
+    QVERIFY(add(store, contact(1)));
+    QVERIFY(add(store, contact(2)));
+    SaveResult r = store.appendUnsaved(path);
     QVERIFY2(r.ok, qPrintable(r.error));
     QCOMPARE(r.recordsWritten, 2);
-    QCOMPARE(SavedContactCount, 2);
+    QCOMPARE(store.SavedContactCount(), 2);
 
     // Saving again, as "Save" followed by leaving with Yes does, writes nothing twice.
-    r = appendUnsavedContacts(path);
+    r = store.appendUnsaved(path);
     QVERIFY(r.ok);
     QCOMPARE(r.recordsWritten, 0);
     QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 2)));
 
-    QVERIFY(add(contact(3)));
-    QVERIFY(appendUnsavedContacts(path).ok);
+    QVERIFY(add(store, contact(3)));
+    QVERIFY(store.appendUnsaved(path).ok);
     QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 3)));
-    QCOMPARE(NewContactCount, 3);
-    QCOMPARE(SavedContactCount, 3);
+    QCOMPARE(store.NewContactCount(), 3);
+    QCOMPARE(store.SavedContactCount(), 3);
 }
 
 void ContactStoreTest::addedContactsOverwriteLoadedSlotsButSaveOnlyAdded() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
     QVERIFY(appendContactRecords(path, contacts(1, 3)).ok);
-    QVERIFY(loadContactStore(path).status == LoadStatus::Loaded);
+    QVERIFY(store.load(path).status == LoadStatus::Loaded);
 
-    QVERIFY(add(contact(9)));
-    QCOMPARE(ContactName[1], contact(9).name);
-    QCOMPARE(ContactCount, 3);
-    QVERIFY(appendUnsavedContacts(path).ok);
+    QVERIFY(add(store, contact(9)));
+    QCOMPARE(store.ContactName(1), contact(9).name);
+    QCOMPARE(store.ContactCount(), 3);
+    QVERIFY(store.appendUnsaved(path).ok);
     QCOMPARE(shown(fileRecords(path)), shown(contacts(1, 3) + Records{contact(9)}));
 }
 
 void ContactStoreTest::failedSaveKeepsContactsForTheNextSave() {
     QTemporaryDir dir;
     const QString missing = dir.filePath("data/database.dat");
-    QVERIFY(add(contact(1)));
-    QVERIFY(add(contact(2)));
+    QVERIFY(add(store, contact(1)));
+    QVERIFY(add(store, contact(2)));
 
-    const SaveResult failed = appendUnsavedContacts(missing);
+    const SaveResult failed = store.appendUnsaved(missing);
     QVERIFY(!failed.ok);
     QVERIFY2(failed.error.contains(missing), qPrintable(failed.error));
-    QCOMPARE(SavedContactCount, 0);
-    QCOMPARE(NewContactCount, 2);
+    QCOMPARE(store.SavedContactCount(), 0);
+    QCOMPARE(store.NewContactCount(), 2);
 
     QVERIFY(QDir(dir.path()).mkdir("data"));
-    QVERIFY(appendUnsavedContacts(missing).ok);
+    QVERIFY(store.appendUnsaved(missing).ok);
     QCOMPARE(shown(fileRecords(missing)), shown(contacts(1, 2)));
 }
 
 void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("database.dat");
-    QVERIFY(add(contact(1)));
-    QVERIFY(add(contact(2)));
-    QVERIFY(add(contact(3)));
+    QVERIFY(add(store, contact(1)));
+    QVERIFY(add(store, contact(2)));
+    QVERIFY(add(store, contact(3)));
     const qsizetype roomForOneAndAHalf = encodeRecord(contact(1).name, contact(1).email).size() +
                                          encodeRecord(contact(2).name, contact(2).email).size() / 2;
 
@@ -177,12 +179,12 @@ void ContactStoreTest::saveCutShortCountsOnlyWhatReachedTheFile() {
             return ::setrlimit(RLIMIT_FSIZE, &rl) == 0 ? QString() : QStringLiteral("setrlimit failed");
         },
         [&] {
-            const SaveResult first = appendUnsavedContacts(path);
-            if (first.ok || SavedContactCount != 1)
+            const SaveResult first = store.appendUnsaved(path);
+            if (first.ok || store.SavedContactCount() != 1)
                 return SaveResult{
-                    false, QStringLiteral("first save: ok=%1 saved=%2").arg(first.ok).arg(SavedContactCount)};
+                    false, QStringLiteral("first save: ok=%1 saved=%2").arg(first.ok).arg(store.SavedContactCount())};
             ::setrlimit(RLIMIT_FSIZE, &original);
-            return appendUnsavedContacts(path);
+            return store.appendUnsaved(path);
         });
     QVERIFY(!r.crashed);
     QVERIFY2(r.ok, qPrintable(r.error));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/AccountStore.h"
-#include "shell/Keyring.h"
+#include "services/AccountStore.h"
+#include "services/Keyring.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
 #include "tests/support/ShellHarness.h"
@@ -13,6 +13,11 @@
 
 // The account's password against a real Secret Service: gnome-keyring-daemon on a private session
 // bus (tests/support/keyring_fixture.sh), checked from outside with secret-tool.
+// The desktop's keyring, as the program has it.
+struct KeyringHarness : ShellHarness {
+    KeyringHarness() { keyring = [] { return Keyring::makeSystem(); }; }
+};
+
 class KeyringTest : public QObject {
     Q_OBJECT
 
@@ -49,19 +54,19 @@ class KeyringTest : public QObject {
     static QPushButton* signInButton(QWidget& w) { return w.findChild<QPushButton*>("Command1"); }
 
     // A start of the sign-in window: the password arrives from the keyring a little later.
-    static std::unique_ptr<SignInWindow> startSignIn() {
-        auto w = std::make_unique<SignInWindow>();
+    static std::unique_ptr<SignInWindow> startSignIn(ShellHarness& h) {
+        auto w = std::make_unique<SignInWindow>(h.parts());
         w->show();
         return w;
     }
-    static void signIn(const QString& account, const QString& password) {
-        auto* w = new SignInWindow; // unloads itself
+    static void signIn(ShellHarness& h, const QString& account, const QString& password) {
+        auto* w = new SignInWindow(h.parts()); // unloads itself
         w->show();
         QTRY_VERIFY_WITH_TIMEOUT(signInButton(*w)->isEnabled(), 15000);
         field(*w, "Text1")->setText(account);
         field(*w, "Text2")->setText(password);
         QTest::mouseClick(signInButton(*w), Qt::LeftButton);
-        QVERIFY(MainWindow::existing() && MainWindow::existing()->isVisible());
+        QVERIFY(h.existingMainWindow() && h.existingMainWindow()->isVisible());
     }
 
 private slots:
@@ -87,15 +92,6 @@ private slots:
                 fixtureDir = value;
         }
         QVERIFY(!fixtureDir.isEmpty());
-        SignInWindow::screenWidthTwips = [] { return 19200.0; };
-    }
-    void init() {
-        Keyring::setProgram(Keyring::makeSystem());
-        AccountStore::setKeyringWaitMs(5000);
-    }
-    void cleanup() {
-        Keyring::setProgram(nullptr);
-        MainWindow::destroyInstance();
     }
     void cleanupTestCase() {
         if (!fixtureDir.isEmpty())
@@ -103,8 +99,8 @@ private slots:
     }
 
     void thePasswordLivesInTheKeyringOneAccountAtATime() {
-        ShellHarness h;
-        signIn(QStringLiteral("ann@example.com"), QStringLiteral("s3cret pw"));
+        KeyringHarness h;
+        signIn(h, QStringLiteral("ann@example.com"), QStringLiteral("s3cret pw"));
         QTRY_COMPARE_WITH_TIMEOUT(keyringHolds(QStringLiteral("ann@example.com")), QString("s3cret pw"),
                                   10000);
         QCOMPARE(fileHolds(QStringLiteral("Usrname")), QString("ann@example.com"));
@@ -112,28 +108,28 @@ private slots:
         QCOMPARE(h.dialogs.prompts(), QStringList());
 
         // The next start fills both fields in, and "Sign In" waits for the password.
-        MainWindow::destroyInstance();
-        auto again = startSignIn();
+        h.restart();
+        auto again = startSignIn(h);
         QCOMPARE(field(*again, "Text1")->text(), QString("ann@example.com"));
         QTRY_COMPARE_WITH_TIMEOUT(field(*again, "Text2")->text(), QString("s3cret pw"), 15000);
         QVERIFY(signInButton(*again)->isEnabled());
         again.reset();
 
         // Another account takes the place of the first, in the keyring as in the file.
-        signIn(QStringLiteral("bob@example.com"), QStringLiteral("hunter2"));
+        signIn(h, QStringLiteral("bob@example.com"), QStringLiteral("hunter2"));
         QTRY_COMPARE_WITH_TIMEOUT(keyringHolds(QStringLiteral("bob@example.com")), QString("hunter2"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(keyringHolds(QStringLiteral("ann@example.com")), QString(), 10000);
     }
 
     void aPasswordFromAnEarlierVersionMovesIntoTheKeyring() {
-        ShellHarness h;
+        KeyringHarness h;
         writeFile(QStringLiteral("cy@example.com"), QStringLiteral("old pw"));
         {
-            auto w = startSignIn();
+            auto w = startSignIn(h);
             QCOMPARE(field(*w, "Text2")->text(), QString("old pw"));
             QVERIFY(signInButton(*w)->isEnabled());
         }
-        signIn(QStringLiteral("cy@example.com"), QStringLiteral("old pw"));
+        signIn(h, QStringLiteral("cy@example.com"), QStringLiteral("old pw"));
         QTRY_COMPARE_WITH_TIMEOUT(keyringHolds(QStringLiteral("cy@example.com")), QString("old pw"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(fileHolds(QStringLiteral("Psswrd")), QString(), 10000);
         QCOMPARE(fileHolds(QStringLiteral("Usrname")), QString("cy@example.com"));
@@ -141,18 +137,18 @@ private slots:
     }
 
     void aKeyringThatDoesNotAnswerHoldsNothingUp() {
-        ShellHarness h;
-        AccountStore::setKeyringWaitMs(1500);
+        KeyringHarness h;
+        h.keyringWaitMs = 1500;
         writeFile(QStringLiteral("dee@example.com"), QString());
         QVERIFY(fixture({QStringLiteral("freeze"), fixtureDir}));
         auto thaw = qScopeGuard([&] { fixture({QStringLiteral("thaw"), fixtureDir}); });
 
         // "Sign In" waits for the keyring only so long; then the user types the password.
-        auto w = startSignIn();
+        auto w = startSignIn(h);
         QVERIFY(!signInButton(*w)->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(signInButton(*w)->isEnabled(), 10000);
         w.reset();
-        signIn(QStringLiteral("dee@example.com"), QStringLiteral("typed pw"));
+        signIn(h, QStringLiteral("dee@example.com"), QStringLiteral("typed pw"));
 
         // Not lost meanwhile: kept in the file, and the user hears of it.
         QTRY_COMPARE_WITH_TIMEOUT(fileHolds(QStringLiteral("Psswrd")), QString("typed pw"), 10000);
@@ -169,9 +165,9 @@ private slots:
     }
 
     void withoutAKeyringServiceTheFileKeepsThePasswordAndSaysSoOnce() {
-        ShellHarness h;
+        KeyringHarness h;
         QVERIFY(fixture({QStringLiteral("stop-service"), fixtureDir}));
-        signIn(QStringLiteral("eve@example.com"), QStringLiteral("pw one"));
+        signIn(h, QStringLiteral("eve@example.com"), QStringLiteral("pw one"));
         QTRY_COMPARE_WITH_TIMEOUT(h.dialogs.shown.size(), size_t(1), 10000);
         const Dialogs::Request told = h.dialogs.shown[0];
         QVERIFY2(told.prompt.contains(AccountStore::filePath()) && told.prompt.contains("plain text"),
@@ -184,11 +180,11 @@ private slots:
                  QFile::Permissions());
 
         // The next start finds it there, and a sign-in does not say it again.
-        MainWindow::destroyInstance();
-        auto again = startSignIn();
+        h.restart();
+        auto again = startSignIn(h);
         QCOMPARE(field(*again, "Text2")->text(), QString("pw one"));
         again.reset();
-        signIn(QStringLiteral("eve@example.com"), QStringLiteral("pw two"));
+        signIn(h, QStringLiteral("eve@example.com"), QStringLiteral("pw two"));
         QTRY_COMPARE_WITH_TIMEOUT(fileHolds(QStringLiteral("Psswrd")), QString("pw two"), 10000);
         QCoreApplication::sendPostedEvents(); // where a second notice would wait
         QCoreApplication::processEvents();

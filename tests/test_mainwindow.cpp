@@ -50,6 +50,16 @@ QStringList column(MainWindow* w, const char* list)
     return out;
 }
 
+// The rows the window counts, as it says them (the full layout's Label6) or shows them.
+int entryCount(MainWindow* w)
+{
+    if (auto* label = w->findChild<QLabel*>("Label6")) {
+        w->Timer3_Timer();
+        return label->text().section(' ', 2, 2).toInt();
+    }
+    return w->findChild<QAbstractItemView*>("lvEmail")->model()->rowCount();
+}
+
 void select(MainWindow* w, int row)
 {
     auto* v = child<QAbstractItemView>(w, "lvEmail");
@@ -70,8 +80,7 @@ class MainWindowTest : public QObject {
 
     MainWindow* open(ShellHarness& h, Layout layout, bool show = true)
     {
-        Q_UNUSED(h);
-        MainWindow* w = MainWindow::obtain(layout);
+        MainWindow* w = h.mainWindow(layout);
         if (show)
             w->show();
         return w;
@@ -177,7 +186,7 @@ private slots:
         MainWindow* w = open(h, Layout::Full);
         QCOMPARE(h.dialogs.prompts(), QStringList{"MSN Is currently not connected.\r\nPlease connect to MSN"});
         QCOMPARE(h.dialogs.shown[0].icon, Dialogs::Icon::None);
-        QCOMPARE(w->session()->wsConnect()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(h.program().session.findChild<QTcpSocket*>("wsConnect")->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(column(w, "lvEmail"), QStringList{"a@x"});
         QVERIFY(!action(w, "mnuOpen")->isEnabled());
     }
@@ -187,8 +196,8 @@ private slots:
         ShellHarness h;
         MainWindow* w = open(h, Layout::Compact);
         QVERIFY(h.dialogs.shown.empty());
-        QCOMPARE(w->session()->TrID(), 1);
-        QVERIFY(w->session()->wsConnect()->state() != QAbstractSocket::UnconnectedState ||
+        QCOMPARE(h.program().session.TrID(), 1);
+        QVERIFY(h.program().session.findChild<QTcpSocket*>("wsConnect")->state() != QAbstractSocket::UnconnectedState ||
                 child<QLabel>(w, "Label1")->text() != QString("MSN    (Online)"));
     }
 
@@ -440,7 +449,7 @@ private slots:
     {
         QFETCH(Layout, layout);
         ShellHarness h;
-        MainWindow::trayAvailable = [] { return true; };
+        h.tray = true;
         MainWindow* w = open(h, layout);
         auto* tray = w->findChild<QSystemTrayIcon*>("cSysTray2");
         QVERIFY(!tray->isVisible());
@@ -451,25 +460,23 @@ private slots:
         emit tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(w->isVisible());
         QVERIFY(!tray->isVisible());
-        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
     void withoutATrayTheWindowIsMinimisedNotLost()
     {
         ShellHarness h;
-        MainWindow::trayAvailable = [] { return false; };
+        h.tray = false;
         MainWindow* w = open(h, Layout::Full);
         w->mnuSysTray_Click();
         QVERIFY(w->isVisible());
         QVERIFY(w->isMinimized());
         QVERIFY(!w->findChild<QSystemTrayIcon*>("cSysTray2")->isVisible());
-        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
     void trayIconHasRestoreAndExit()
     {
         ShellHarness h;
-        MainWindow::trayAvailable = [] { return true; };
+        h.tray = true;
         MainWindow* w = open(h, Layout::Full);
         auto* tray = w->findChild<QSystemTrayIcon*>("cSysTray2");
         w->mnuSysTray_Click();
@@ -498,7 +505,6 @@ private slots:
         h.dialogs.answers = {Dialogs::Answer::No};
         leave->trigger();
         QCOMPARE(h.programEnds, 1);
-        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
     // ---- save progress ---------------------------------------------------------
@@ -824,8 +830,8 @@ private slots:
         MainWindow* w = open(h, Layout::Full);
         QCOMPARE(column(w, "lvName"), (QStringList{"Ann", "Smith, Bob", "Ann"}));
         QCOMPARE(column(w, "lvEmail"), (QStringList{"ann@x", "bob@x", "ann@x"}));
-        QCOMPARE(ContactCount, 3);
-        QCOMPARE(w->entryCount(), 3);
+        QCOMPARE(h.program().contacts.ContactCount(), 3);
+        QCOMPARE(entryCount(w), 3);
         w->Timer3_Timer();
         QCOMPARE(child<QLabel>(w, "Label6")->text(), QString("You have 3 enteries in your database."));
         add(h, w, "Dee", "dee@x"); // the line follows by itself
@@ -847,7 +853,7 @@ private slots:
         }
         {
             ShellHarness h(false);
-            MainWindow* w = MainWindow::obtain(Layout::Full);
+            MainWindow* w = h.mainWindow(Layout::Full);
             QVERIFY(h.dialogs.shown.empty()); // not inside the load step
             w->show();
             QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
@@ -891,7 +897,7 @@ private slots:
         QFile fill(full);
         QVERIFY(fill.open(QIODevice::WriteOnly) && fill.write(encodeRecord("n", "e").repeated(kContactSlots - 1)) > 0);
         fill.close();
-        QCOMPARE(loadContactStore(full).status, LoadStatus::Loaded);
+        QCOMPARE(h.program().contacts.load(full).status, LoadStatus::Loaded);
         open(h, Layout::Full);
         QTRY_COMPARE(h.dialogs.shown.size(), size_t(1));
         const QString told = h.dialogs.shown[0].prompt;
@@ -950,9 +956,9 @@ private slots:
         QCOMPARE(h.dialogs.shown[0].buttons, Dialogs::Buttons::YesNo);
         QCOMPARE(column(w, "lvName"), QStringList{"Zoë, Q"});
         QCOMPARE(column(w, "lvEmail"), QStringList{"someone@example.com"});
-        QCOMPARE(NewContactCount, 1);
-        QCOMPARE(w->entryCount(), 1);
-        QCOMPARE(ContactName[1], QString("Zoë, Q"));
+        QCOMPARE(h.program().contacts.NewContactCount(), 1);
+        QCOMPARE(entryCount(w), 1);
+        QCOMPARE(h.program().contacts.ContactName(1), QString("Zoë, Q"));
         QVERIFY(!child(w, "txtName")->isVisibleTo(w));
 
         // Reopened: the name box empties, the address box still offers the last one.
@@ -983,7 +989,7 @@ private slots:
         QCOMPARE(h.dialogs.shown.size(), size_t(2));
         QVERIFY2(h.dialogs.shown[1].prompt.contains(message), qPrintable(h.dialogs.shown[1].prompt));
         QCOMPARE(h.dialogs.shown[1].buttons, Dialogs::Buttons::Ok);
-        QCOMPARE(NewContactCount, 0);
+        QCOMPARE(h.program().contacts.NewContactCount(), 0);
         QVERIFY(column(w, "lvEmail").isEmpty());
         QVERIFY(child(w, "txtName")->isVisibleTo(w)); // the panel stays open, texts as they were
         QCOMPARE(child<QLineEdit>(w, "txtName")->text(), name);
@@ -995,10 +1001,10 @@ private slots:
         ShellHarness h;
         MainWindow* w = open(h, Layout::Full);
         add(h, w, "Me", "Me@Example.com"); // other letter case: not the user's own
-        QCOMPARE(NewContactCount, 1);
+        QCOMPARE(h.program().contacts.NewContactCount(), 1);
         h.messenger->signinName.reset(); // a client that cannot tell
         add(h, w, "Me", "me@example.com");
-        QCOMPARE(NewContactCount, 2);
+        QCOMPARE(h.program().contacts.NewContactCount(), 2);
     }
 
     void answeringNoEmptiesTheNameOnly()
@@ -1013,7 +1019,7 @@ private slots:
         QVERIFY(child<QLineEdit>(w, "txtName")->text().isEmpty());
         QCOMPARE(child<QLineEdit>(w, "txtEmail")->text(), QString("ann@x"));
         QVERIFY(child(w, "cmdAdd")->isVisibleTo(w));
-        QCOMPARE(NewContactCount, 0);
+        QCOMPARE(h.program().contacts.NewContactCount(), 0);
     }
 
     void typedTextSurvivesFocusComingBack()

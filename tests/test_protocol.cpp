@@ -288,7 +288,7 @@ private slots:
             qunsetenv("VELMORA_DISPATCH_SERVER");
         else
             qputenv("VELMORA_DISPATCH_SERVER", setting);
-        const auto server = ServiceSession::dispatchServer();
+        const auto server = ServiceSession(nullptr).dispatchServer();
         qputenv("VELMORA_DISPATCH_SERVER", saved);
         QCOMPARE(server.first, host);
         QCOMPARE(int(server.second), port);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "messenger/PurpleMessenger.h"
+#include "tests/support/ClientAnswer.h"
 #include "tests/support/PurpleFixture.h"
 
 #include <QProcess>
@@ -44,14 +45,14 @@ private slots:
 
     void aSignedOutClientIsOfflineButKnowsItsAccount() {
         offline();
-        QCOMPARE(messenger->MySigninName(), std::optional<QString>(QStringLiteral("fixtureme@127.0.0.1")));
+        QTRY_COMPARE(messenger->MySigninName(), std::optional<QString>(QStringLiteral("fixtureme@127.0.0.1")));
 
-        const ClientResult im = messenger->InstantMessage(purple->buddy());
+        const ClientResult im = answerOf(*messenger, &Messenger::InstantMessage, purple->buddy());
         QVERIFY(!im.ok);
         QVERIFY2(im.error.contains(purple->buddy()), qPrintable(im.error));
         QCOMPARE(purple->imConversationNames(), QStringList());
 
-        const ClientResult profile = messenger->ViewProfile(purple->buddy());
+        const ClientResult profile = answerOf(*messenger, &Messenger::ViewProfile, purple->buddy());
         QVERIFY(!profile.ok);
         QVERIFY(!profile.error.isEmpty());
     }
@@ -125,7 +126,7 @@ private slots:
     void instantMessageOpensAConversation() {
         online();
         purple->closeConversations();
-        const ClientResult result = messenger->InstantMessage(purple->buddy());
+        const ClientResult result = answerOf(*messenger, &Messenger::InstantMessage, purple->buddy());
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(purple->imConversationNames(), QStringList{purple->buddy()});
     }
@@ -156,7 +157,7 @@ private slots:
         QCOMPARE(purple->call(QStringLiteral("PurpleAccountsGetAllActive")).value<QList<int>>().value(0),
                  other);
 
-        const ClientResult im = messenger->InstantMessage(purple->buddy());
+        const ClientResult im = answerOf(*messenger, &Messenger::InstantMessage, purple->buddy());
         QVERIFY2(im.ok, qPrintable(im.error));
         const QList<int> ims = purple->call(QStringLiteral("PurpleGetIms")).value<QList<int>>();
         QCOMPARE(ims.size(), 1);
@@ -165,7 +166,7 @@ private slots:
 
     void voiceOverIrcIsReportedUnavailable() {
         online();
-        const ClientResult result = messenger->StartVoice(purple->buddy());
+        const ClientResult result = answerOf(*messenger, &Messenger::StartVoice, purple->buddy());
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(QLatin1String("voice")) && result.error.contains(purple->buddy()),
                  qPrintable(result.error));
@@ -180,7 +181,7 @@ private slots:
                                       QStringLiteral("im.pidgin.purple.PurpleInterface"),
                                       QStringLiteral("DisplayingUserinfo"), this,
                                       SLOT(displayingUserinfo(int, QString, int))));
-        const ClientResult result = messenger->ViewProfile(purple->buddy());
+        const ClientResult result = answerOf(*messenger, &Messenger::ViewProfile, purple->buddy());
         QVERIFY2(result.ok, qPrintable(result.error));
         // The server answers the WHOIS and finch shows what it got.
         QTRY_COMPARE_WITH_TIMEOUT(profilesShown, QStringList{purple->buddy()}, 5000);
@@ -195,7 +196,9 @@ private slots:
 
         PurpleMessenger fresh; // nothing cached yet
         QCOMPARE(fresh.MyStatus(), Messenger::MISTATUS_OFFLINE);
-        const ClientResult result = fresh.InstantMessage(purple->buddy());
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh.statusPending(), 5000);
+        QVERIFY(!fresh.answering());
+        const ClientResult result = answerOf(fresh, &Messenger::InstantMessage, purple->buddy());
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(QLatin1String("did not answer")), qPrintable(result.error));
 
@@ -208,10 +211,10 @@ private slots:
         online();
         QVERIFY(purple->stopClient());
         QTRY_COMPARE_WITH_TIMEOUT(messenger->MyStatus(), Messenger::MISTATUS_OFFLINE, 3000);
-        QCOMPARE(messenger->MySigninName(), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(messenger->MySigninName(), std::nullopt, 3000);
         for (const ClientResult& result :
-             {messenger->InstantMessage(purple->buddy()), messenger->StartVoice(purple->buddy()),
-              messenger->ViewProfile(purple->buddy())}) {
+             {answerOf(*messenger, &Messenger::InstantMessage, purple->buddy()), answerOf(*messenger, &Messenger::StartVoice, purple->buddy()),
+              answerOf(*messenger, &Messenger::ViewProfile, purple->buddy())}) {
             QVERIFY(!result.ok);
             QVERIFY(result.error.contains(QLatin1String("not running")));
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/OpenLink.h"
 #include "messenger/PurpleMessenger.h"
+#include "tests/support/ClientAnswer.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -22,8 +23,10 @@ private slots:
     }
 
     void readsAsOffline() {
-        QCOMPARE(programMessenger().MyStatus(), Messenger::MISTATUS_OFFLINE);
-        QCOMPARE(programMessenger().MySigninName(), std::nullopt);
+        PurpleMessenger messenger;
+        QCOMPARE(messenger.MyStatus(), Messenger::MISTATUS_OFFLINE);
+        QVERIFY(!messenger.statusPending());
+        QCOMPARE(messenger.MySigninName(), std::nullopt);
     }
 
     void actionsFailWithAMessage_data() {
@@ -36,9 +39,9 @@ private slots:
         QFETCH(int, action);
         PurpleMessenger messenger;
         const QString contact = QStringLiteral("someone@example.com");
-        const ClientResult result = action == 0   ? messenger.InstantMessage(contact)
-                                    : action == 1 ? messenger.StartVoice(contact)
-                                                  : messenger.ViewProfile(contact);
+        const ClientResult result = action == 0   ? answerOf(messenger, &Messenger::InstantMessage, contact)
+                                    : action == 1 ? answerOf(messenger, &Messenger::StartVoice, contact)
+                                                  : answerOf(messenger, &Messenger::ViewProfile, contact);
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(QLatin1String("session bus")), qPrintable(result.error));
     }
@@ -61,12 +64,11 @@ private slots:
         QFETCH(QByteArray, link);
         QFETCH(bool, desktopOpens);
         QList<QUrl> opened;
-        setLinkOpener([&](const QUrl& target) {
+        PurpleMessenger messenger(Desktop([&](const QUrl& target) {
             opened << target;
             return desktopOpens;
-        });
-        const ClientResult result = PurpleMessenger().SendMail(address);
-        setLinkOpener({});
+        }));
+        const ClientResult result = answerOf(messenger, &Messenger::SendMail, address);
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened.first().toEncoded(), link);
         QVERIFY(!opened.first().hasQuery());

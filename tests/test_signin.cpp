@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/AccountStore.h"
+#include "services/AccountStore.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWindow.h"
 #include "tests/support/ShellHarness.h"
@@ -20,12 +20,10 @@ class SignInTest : public QObject {
     }
 
 private slots:
-    void init() { SignInWindow::screenWidthTwips = [] { return 19200.0; }; }
-
     void firstStartHasEmptyFields()
     {
         ShellHarness h;
-        SignInWindow w;
+        SignInWindow w(h.parts());
         QCOMPARE(w.windowTitle(), QString("Please Sign In"));
         QVERIFY(field(w, "Text1")->text().isEmpty());
         QVERIFY(field(w, "Text2")->text().isEmpty());
@@ -47,7 +45,7 @@ private slots:
         QFETCH(QString, password);
         QFETCH(QString, message);
         ShellHarness h;
-        SignInWindow w;
+        SignInWindow w(h.parts());
         w.show();
         fill(w, mail, password);
         w.Command1_Click();
@@ -55,7 +53,7 @@ private slots:
         QCOMPARE(h.dialogs.prompts(), QStringList{message});
         QCOMPARE(h.dialogs.shown[0].caption, QString("Please Enter..."));
         QCOMPARE(h.dialogs.shown[0].icon, Dialogs::Icon::Information);
-        QVERIFY(!MainWindow::existing());
+        QVERIFY(!h.existingMainWindow());
         QVERIFY(w.isVisible());
         QCOMPARE(field(w, "Text1")->text(), mail); // typed values stay in the fields only
         QVERIFY(!QFileInfo::exists(AccountStore::filePath()));
@@ -65,12 +63,12 @@ private slots:
     {
         ShellHarness h;
         {
-            auto* w = new SignInWindow;
+            auto* w = new SignInWindow(h.parts());
             fill(*w, "  ", "s3cret pw"); // blanks are an address too
             w->Command1_Click();
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        MainWindow* main = MainWindow::existing();
+        MainWindow* main = h.existingMainWindow();
         QVERIFY(main);
         QVERIFY(main->isVisible());
         QCOMPARE(main->findChild<QLineEdit*>("txtsigninn")->text(), QString("  "));
@@ -83,7 +81,7 @@ private slots:
         const QByteArray text = ini.readAll();
         QVERIFY2(text.contains("[SignIn]") && text.contains("Psswrd=s3cret pw"), text.constData());
 
-        SignInWindow again;
+        SignInWindow again(h.parts());
         QCOMPARE(field(again, "Text1")->text(), QString("  "));
         QCOMPARE(field(again, "Text2")->text(), QString("s3cret pw"));
     }
@@ -101,29 +99,29 @@ private slots:
         QFETCH(double, twips);
         QFETCH(QString, form);
         ShellHarness h;
-        SignInWindow::screenWidthTwips = [twips] { return twips; };
-        auto* w = new SignInWindow;
+        h.screenTwips = twips;
+        auto* w = new SignInWindow(h.parts());
         fill(*w, "a@b", "pw");
         w->Command1_Click();
-        QVERIFY(MainWindow::existing());
-        QCOMPARE(MainWindow::existing()->objectName(), form);
-        QCOMPARE(MainWindow::existing()->windowTitle(), QString("Velmora"));
+        QVERIFY(h.existingMainWindow());
+        QCOMPARE(h.existingMainWindow()->objectName(), form);
+        QCOMPARE(h.existingMainWindow()->windowTitle(), QString("Velmora"));
     }
 
     void loadStepRunsBeforeTheHandOver()
     {
         ShellHarness h;
         h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
-        auto* w = new SignInWindow;
+        auto* w = new SignInWindow(h.parts());
         fill(*w, "a@b", "pw");
         QString handOverSeen = "unset";
         bool signInVisible = false, mainVisible = true, stored = true;
         h.dialogs.onShow = [&](const Dialogs::Request& r) {
             if (!r.prompt.startsWith("MSN Is currently not connected."))
                 return;
-            handOverSeen = MainWindow::existing()->findChild<QLineEdit*>("txtsigninn")->text();
+            handOverSeen = h.existingMainWindow()->findChild<QLineEdit*>("txtsigninn")->text();
             signInVisible = w->isVisible();
-            mainVisible = MainWindow::existing()->isVisible();
+            mainVisible = h.existingMainWindow()->isVisible();
             stored = QFileInfo::exists(AccountStore::filePath());
         };
         w->show();
@@ -134,13 +132,13 @@ private slots:
         QVERIFY(signInVisible);
         QVERIFY(!mainVisible);
         QVERIFY(!stored);
-        QVERIFY(MainWindow::existing()->isVisible());
+        QVERIFY(h.existingMainWindow()->isVisible());
     }
 
     void registrationLinkOpensThroughTheDesktop()
     {
         ShellHarness h;
-        SignInWindow w;
+        SignInWindow w(h.parts());
         w.Label6_Click();
         w.Label6_Click();
         QCOMPARE(h.openedLinks.size(), 2);
@@ -151,7 +149,7 @@ private slots:
     void keyboardOrderIsMailPasswordButton()
     {
         ShellHarness h;
-        SignInWindow w;
+        SignInWindow w(h.parts());
         QCOMPARE(field(w, "Text1")->nextInFocusChain(), field(w, "Text2"));
         QWidget* afterPassword = field(w, "Text2")->nextInFocusChain();
         QCOMPARE(afterPassword->objectName(), QString("Command1"));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/MainWindow.h"
-#include "shell/SingleCopy.h"
+#include "services/SingleCopy.h"
 #include "tests/support/ShellHarness.h"
 
 #include <QLockFile>
@@ -49,13 +49,13 @@ private slots:
     void aSecondStartBringsTheRunningWindowForwardAndEnds() {
         ShellHarness h; // settings under h.dir.path() + "/config"
         h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
-        MainWindow::trayAvailable = [] { return true; };
+        h.tray = true;
         SingleCopy running(SingleCopy::defaultLockPath());
         QCOMPARE(running.claim(), SingleCopy::Claim::First);
-        connect(&running, &SingleCopy::comeForward, &bringProgramForward);
+        connect(&running, &SingleCopy::comeForward, this, [&h](const QString& t) { h.program().bringForward(t); });
         QStringList tokens; // what the desktop gave each later start to take the focus with
         connect(&running, &SingleCopy::comeForward, this, [&](const QString& t) { tokens << t; });
-        MainWindow* main = MainWindow::obtain(Layout::Full);
+        MainWindow* main = h.mainWindow(Layout::Full);
         main->show();
         main->mnuSysTray_Click(); // in the tray
         QVERIFY(!main->isVisible());
@@ -70,7 +70,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended(*third), 30000);
         QCOMPARE(third->exitCode(), 0);
         QCOMPARE(tokens, QStringList({"launch-4711", ""}));
-        MainWindow::trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     }
 
     void aKilledCopyNeverBlocksTheNextStart() {

@@ -109,11 +109,8 @@ bool onScreen(const QString& title) {
 class WaylandTest : public QObject {
     Q_OBJECT
 
-    std::function<double()> ownScreenWidth = SignInWindow::screenWidthTwips;
-
 private slots:
     void initTestCase() { QCOMPARE(QGuiApplication::platformName(), QString("wayland")); }
-    void cleanup() { SignInWindow::screenWidthTwips = ownScreenWidth; }
 
     void signingInShowsTheMainWindow_data() {
         QTest::addColumn<double>("screenTwips");
@@ -124,10 +121,10 @@ private slots:
     void signingInShowsTheMainWindow() {
         QFETCH(double, screenTwips);
         QFETCH(QString, form);
-        SignInWindow::screenWidthTwips = [screenTwips] { return screenTwips; };
         ShellHarness h;
+        h.screenTwips = screenTwips;
         h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
-        QPointer<SignInWindow> signIn = new SignInWindow;
+        QPointer<SignInWindow> signIn = new SignInWindow(h.parts());
         signIn->show();
         QVERIFY(QTest::qWaitForWindowExposed(signIn));
         QTRY_VERIFY_WITH_TIMEOUT(onScreen("Please Sign In"), Patience);
@@ -135,7 +132,7 @@ private slots:
         signIn->findChild<QLineEdit*>("Text1")->setText("second@example.com");
         signIn->findChild<QLineEdit*>("Text2")->setText("secret");
         QTest::mouseClick(signIn->findChild<QPushButton*>("Command1"), Qt::LeftButton);
-        MainWindow* main = MainWindow::existing();
+        MainWindow* main = h.existingMainWindow();
         QVERIFY(main);
         QCOMPARE(main->objectName(), form);
         QVERIFY(QTest::qWaitForWindowExposed(main));
@@ -146,7 +143,7 @@ private slots:
     void menusOpenAndTheContactMenuOpensAtTheClick() {
         ShellHarness h;
         h.messenger->setStatus(Messenger::MISTATUS_OFFLINE);
-        MainWindow* w = MainWindow::obtain(Layout::Full);
+        MainWindow* w = h.mainWindow(Layout::Full);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
 
@@ -157,7 +154,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(file));
         file->hide();
 
-        auto* contact = w->findChild<QMenu*>(QLatin1String(w->layoutTable().contactMenuName));
+        auto* contact = w->findChild<QMenu*>(QLatin1String(mainLayout(Layout::Full).contactMenuName));
         QWidget* list = w->findChild<QAbstractItemView*>("lvEmail")->viewport();
         QTest::mouseClick(list, Qt::LeftButton, {}, QPoint(20, 40));
         QTRY_VERIFY_WITH_TIMEOUT(contact->isVisible(), 3000);
@@ -169,7 +166,7 @@ private slots:
     void aMessageBoxShowsOnScreenAndCloses() {
         ShellHarness h;
         Dialogs::setResponder({}); // a real box, not an answer from the harness
-        SignInWindow signIn;
+        SignInWindow signIn(h.parts());
         signIn.show();
         QVERIFY(QTest::qWaitForWindowExposed(&signIn));
 

@@ -66,15 +66,14 @@ class WindowSessionTest : public QObject {
     }
     static QString label(MainWindow* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
 
-    static MainWindow* signIn(const QString& password)
+    static MainWindow* signIn(ShellHarness& h, const QString& password)
     {
-        SignInWindow::screenWidthTwips = [] { return 19200.0; };
-        auto* w = new SignInWindow;
+        auto* w = new SignInWindow(h.parts());
         w->findChild<QLineEdit*>("Text1")->setText("a@b");
         w->findChild<QLineEdit*>("Text2")->setText(password);
         w->show();
         w->Command1_Click();
-        return MainWindow::existing();
+        return h.existingMainWindow();
     }
 
 private slots:
@@ -97,7 +96,7 @@ private slots:
         scriptService(service, switchboard, callReply);
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
 
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         auto* label1 = w->findChild<QLabel*>("Label1");
         QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString("MSN (Online)"), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
@@ -121,7 +120,7 @@ private slots:
         ScriptedMsnpServer service, switchboard;
         scriptService(service, switchboard, {});
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("wrong");
+        MainWindow* w = signIn(h, "wrong");
         auto* label1 = w->findChild<QLabel*>("Label1");
         QTRY_COMPARE_WITH_TIMEOUT(label1->text(), QString(SessionText::SignInRefused), Patience);
         QTest::qWait(300); // Timer1 must not paint over it
@@ -155,7 +154,7 @@ private slots:
         ScriptedMsnpServer service, switchboard;
         scriptService(service, switchboard, {});
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         auto* again = w->findChild<QAction*>("mnuSignInAgain");
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         QVERIFY(!again->isEnabled());
@@ -182,7 +181,7 @@ private slots:
         switchboard.setChunkDelay(400);
         switchboard.on("USR", [](const Lines&) { return Reply{"", "USR 1 OK a@b A\r\n"}; });
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         select(w, 0);
         w->mnuStats_Click();
@@ -208,7 +207,7 @@ private slots:
         switchboard.setChunkDelay(600);
         switchboard.on("CAL", [](const Lines&) { return Reply{"", "CAL 2 RINGING 11752013\r\n"}; });
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
         select(w, 0);
@@ -245,7 +244,7 @@ private slots:
         ScriptedMsnpServer service, switchboard;
         scriptService(service, switchboard, {});
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         if (waits) {
             QVERIFY(h.dialogs.prompts().contains("MSN Is currently not connected.\r\nPlease connect to MSN"));
             QTest::qWait(300);
@@ -265,7 +264,7 @@ private slots:
         ScriptedMsnpServer service, switchboard;
         scriptService(service, switchboard, {});
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         // The way back takes a while, so it can be seen.
         service.setChunkDelay(800);
@@ -291,7 +290,7 @@ private slots:
             return f.value(2).toLower() == "dave@x" ? Reply{"", "217 2\r\n"} : Reply{"", "CAL 2 RINGING 1\r\n"};
         });
         qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
-        MainWindow* w = signIn("password");
+        MainWindow* w = signIn(h, "password");
         QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(service.lines().value(5), QByteArray("SYN 5 0"), Patience);
 

@@ -41,13 +41,6 @@ int main(int argc, char** argv)
                            encodeRecord("Bob Sample", "bob@example.org") +
                            encodeRecord("Chloé Durand", "chloe@example.net") +
                            encodeRecord("Dan, the builder", "dan@example.com"));
-        if (layout == Layout::Full) {
-            SignInWindow signIn;
-            signIn.findChild<QLineEdit*>("Text1")->setText("second.account@example.com");
-            signIn.findChild<QLineEdit*>("Text2")->setText("password");
-            signIn.show();
-            save(&signIn, out, "signin.png");
-        }
         {
             // Results as a run over the list leaves them: a mark on every row.
             CheckDatabase database(checkDatabasePath(h.contactFile()));
@@ -58,7 +51,14 @@ int main(int argc, char** argv)
             results.record("chloe@example.net", ResultKind::NoSuchUser, now);
             results.record("dan@example.com", ResultKind::Unknown, now);
         }
-        MainWindow* w = MainWindow::obtain(layout);
+        if (layout == Layout::Full) {
+            SignInWindow signIn(h.parts());
+            signIn.findChild<QLineEdit*>("Text1")->setText("second.account@example.com");
+            signIn.findChild<QLineEdit*>("Text2")->setText("password");
+            signIn.show();
+            save(&signIn, out, "signin.png");
+        }
+        MainWindow* w = h.mainWindow(layout);
         w->show();
         QTimer::singleShot(300, &app, &QApplication::quit);
         app.exec();
@@ -71,10 +71,10 @@ int main(int argc, char** argv)
             w->mnuFind_Click();
             QTest::keyClicks(w->findChild<QLineEdit*>("txtFind"), "an");
             save(w, out, "main-full-find.png");
-            AboutWindow about(w);
+            AboutWindow about(h.desktop, w);
             about.show();
             save(&about, out, "about.png");
-            HelpWindow help(w);
+            HelpWindow help(h.desktop, w);
             help.show();
             save(&help, out, "help.png");
         }

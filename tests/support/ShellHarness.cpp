@@ -1,46 +1,60 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/ShellHarness.h"
 
-#include "contacts/ContactFile.h"
-#include "contacts/ContactStore.h"
-#include "shell/MainWindow.h"
 #include "desktop/OpenLink.h"
-#include "shell/Shutdown.h"
 
 #include <QFile>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 ShellHarness::ShellHarness(bool withDataFolder)
+    : dialogs([this] { return built && built->shutdown.ending(); }),
+      desktop([this](const QUrl& target) {
+          openedLinks << target.toString();
+          return true;
+      }),
+      tray(QSystemTrayIcon::isSystemTrayAvailable()), fake(std::make_unique<FakeMessenger>())
 {
     if (withDataFolder)
         QDir(dir.path()).mkpath(QStringLiteral("data"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + QStringLiteral("/config"));
-    setContactFilePath(contactFile());
-    resetContactStore();
-    auto fake = std::make_unique<FakeMessenger>();
     messenger = fake.get();
-    setProgramMessenger(std::move(fake));
-    Shutdown::resetForTests();
-    Shutdown::setHandler([this] {
-        ++programEnds;
-        dialogs.endEveryBox();
-    });
-    setLinkOpener([this](const QUrl& target) {
-        openedLinks << target.toString();
-        return true;
-    });
 }
 
 ShellHarness::~ShellHarness()
 {
-    MainWindow::destroyInstance();
-    setProgramMessenger(nullptr);
-    Shutdown::setHandler({});
-    Shutdown::resetForTests();
-    setLinkOpener({});
-    setContactFilePath(QString());
-    resetContactStore();
+    built.reset();
+}
+
+Program& ShellHarness::program()
+{
+    if (!built) {
+        Platform p;
+        p.desktop = desktop;
+        p.contactFile.file = otherContactFile.isEmpty() ? contactFile() : otherContactFile;
+        p.messenger = client ? std::move(client) : std::unique_ptr<Messenger>(std::move(fake));
+        if (keyring)
+            p.keyring = keyring();
+        p.keyringWaitMs = keyringWaitMs;
+        p.screenTwips = [this] { return screenTwips; };
+        p.trayExists = [this] { return tray; };
+        p.endProgram = [this] {
+            ++programEnds;
+            dialogs.endEveryBox();
+        };
+        built = std::make_unique<Program>(std::move(p));
+    }
+    return *built;
+}
+
+void ShellHarness::restart()
+{
+    built.reset();
+    if (!fake) {
+        fake = std::make_unique<FakeMessenger>();
+        messenger = fake.get();
+    }
 }
 
 void ShellHarness::writeContactFile(const QByteArray& bytes) const

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/Program.h"
 #include "messenger/Messenger.h"
 #include "shell/Dialogs.h"
-#include "shell/Shutdown.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,6 +22,8 @@ public:
     bool running = true; // a client answers at all
     bool hung = false;   // it is there but answers nothing in time
     bool polled = false; // it cannot say when its status changes: the window asks at every tick
+    bool pending = false; // it has not said its status yet
+    bool silent = false;  // it takes actions and never answers them
     std::optional<QString> signinName = QStringLiteral("me@example.com");
     ClientResult answer; // what every action returns
     QStringList calls;   // "InstantMessage:addr", ...
@@ -34,6 +36,7 @@ public:
             statusMayHaveChanged();
     }
     bool present() override { return running; }
+    bool statusPending() override { return pending; }
     bool answering() override { return !hung; }
     int MyStatus() override
     {
@@ -42,16 +45,24 @@ public:
     }
     bool reportsStatusChanges() const override { return !polled; }
     std::optional<QString> MySigninName() override { return signinName; }
-    ClientResult InstantMessage(const QString& c) override { return record("InstantMessage", c); }
-    ClientResult StartVoice(const QString& c) override { return record("StartVoice", c); }
-    ClientResult SendMail(const QString& c) override { return record("SendMail", c); }
-    ClientResult ViewProfile(const QString& c) override { return record("ViewProfile", c); }
+    void InstantMessage(const QString& c, Done done) override { record("InstantMessage", c, done); }
+    void StartVoice(const QString& c, Done done) override { record("StartVoice", c, done); }
+    void SendMail(const QString& c, Done done) override { record("SendMail", c, done); }
+    void ViewProfile(const QString& c, Done done) override { record("ViewProfile", c, done); }
+    // The client says its status for the first time.
+    void answerStatus(int status)
+    {
+        pending = false;
+        m_status = status;
+        statusMayHaveChanged();
+    }
 
 private:
-    ClientResult record(const char* what, const QString& c)
+    void record(const char* what, const QString& c, const Done& done)
     {
         calls << QStringLiteral("%1:%2").arg(QLatin1String(what), c);
-        return answer;
+        if (!silent)
+            done(answer);
     }
     int m_status = 2;
 };
@@ -61,7 +72,7 @@ private:
 // else goes on meanwhile: timers tick and sockets deliver under it.
 class DialogScript {
 public:
-    DialogScript()
+    explicit DialogScript(std::function<bool()> programEnding) : ending(std::move(programEnding))
     {
         Dialogs::setResponder([this](const Dialogs::Request& r) {
             shown.push_back(r);
@@ -85,7 +96,7 @@ public:
             }
             qApp->removeEventFilter(&modal);
             // The program ended under the box: nobody answered it.
-            if (Shutdown::ending() && r.buttons == Dialogs::Buttons::YesNo)
+            if (ending() && r.buttons == Dialogs::Buttons::YesNo)
                 return Dialogs::Answer::Closed;
             return a;
         });
@@ -135,6 +146,7 @@ private:
         }
     };
 
+    std::function<bool()> ending;   // whether the program is ending
     std::vector<QEventLoop*> loops; // of the boxes up just now, innermost last
 };
 
@@ -142,9 +154,9 @@ private:
 // double-click, release.
 void doubleClick(QWidget* widget, QPoint at);
 
-// Everything a shell test needs set aside for it: a temporary program folder
-// with data/, a private settings store, a fake client, answered dialogs and an
-// observed program end.
+// Everything a shell test needs set aside for it: a temporary program folder with data/, a
+// private settings store, a fake client, answered dialogs and an observed program end; and the
+// program built as the real one is, from these, when first asked for.
 class ShellHarness {
 public:
     explicit ShellHarness(bool withDataFolder = true);
@@ -155,9 +167,30 @@ public:
     void writeContactFile(const QByteArray& bytes) const;
     QByteArray contactFileBytes() const;
 
+    Program& program();
+    // The program ends and the next program() is a new start over the same folder and settings.
+    void restart();
+    const ProgramParts& parts() { return program().parts; }
+    // The run's main window, made and loaded on first ask, as the sign-in step gets it.
+    MainWindow* mainWindow(Layout layout) { return parts().mainWindow(layout); }
+    MainWindow* existingMainWindow() { return built ? parts().existingMainWindow() : nullptr; }
+
     QTemporaryDir dir;
-    FakeMessenger* messenger; // owned by the program-wide slot
+    FakeMessenger* messenger; // owned by the program
     DialogScript dialogs;
     int programEnds = 0;
     QStringList openedLinks;
+    Desktop desktop; // where the program's links go: into openedLinks
+
+    // What the program is built with; change before the first program().
+    double screenTwips = 19200.0; // a wide screen: the full layout
+    bool tray;                    // whether the desktop has a tray
+    std::function<std::unique_ptr<Keyring>()> keyring; // none: no keyring
+    QString otherContactFile; // the list elsewhere than in dataDir()
+    int keyringWaitMs = 5000;
+    std::unique_ptr<Messenger> client; // in place of the fake, when set
+
+private:
+    std::unique_ptr<FakeMessenger> fake;
+    std::unique_ptr<Program> built;
 };

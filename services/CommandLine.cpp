@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/CommandLine.h"
+#include "services/CommandLine.h"
 
 #include "contacts/ContactLocation.h"
 #include "session/Protocol.h"
-#include "session/ServiceSession.h"
-#include "shell/AccountStore.h"
+#include "services/AccountStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,9 +39,9 @@ struct Parser {
 };
 
 QString serverText(const ServerChoice& choice) {
-    const auto parsed = parseHostPort(choice.setting, ServiceSession::DefaultPort);
+    const auto parsed = parseHostPort(choice.setting, kDispatchPort);
     const QString inUse = parsed ? QStringLiteral("%1:%2").arg(parsed->first).arg(parsed->second)
-                                 : QStringLiteral("127.0.0.1:%1").arg(ServiceSession::DefaultPort);
+                                 : QStringLiteral("127.0.0.1:%1").arg(kDispatchPort);
     QString from;
     switch (choice.source) {
     case ServerSource::CommandLine:
@@ -122,7 +121,7 @@ Options parse(const QStringList& arguments) {
         return options;
     }
     options.server = p.parser.value(p.server).trimmed();
-    if (p.parser.isSet(p.server) && !parseHostPort(options.server, ServiceSession::DefaultPort))
+    if (p.parser.isSet(p.server) && !parseHostPort(options.server, kDispatchPort))
         options.error = QStringLiteral("%1: --server wants host[:port] with a port from 1 to 65535, not '%2'")
                             .arg(name, p.parser.value(p.server));
     return options;
@@ -141,10 +140,6 @@ ServerChoice chooseServer(const QString& commandLine, const QString& environment
 ServerChoice currentServer(const QString& commandLine) {
     return chooseServer(commandLine, qEnvironmentVariable(qPrintable(kEnvironment)),
                         AccountStore::get(kServerKey, QString()));
-}
-
-void useServer(const QString& commandLine) {
-    ServiceSession::setDispatchServerSetting([commandLine] { return currentServer(commandLine).setting; });
 }
 
 } // namespace CommandLine

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/SingleCopy.h"
+#include "services/SingleCopy.h"
 
-#include "shell/AccountStore.h"
-#include "shell/MainWindow.h"
+#include "services/AccountStore.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,7 +12,6 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
-#include <QWidget>
 
 namespace {
 const QByteArray kRequest = "come forward\n";
@@ -22,11 +20,6 @@ const QByteArray kAnswer = "coming\n";
 // alone and answers as before.
 const QByteArray kTokenPrefix = "token ";
 
-// Qt's Wayland plugin activates a window with the token it finds here, and then forgets it.
-void passActivationToken(const QString& token) {
-    if (!token.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
-}
 } // namespace
 
 SingleCopy::SingleCopy(const QString& lockPath, QObject* parent)
@@ -132,33 +125,4 @@ void SingleCopy::listen() {
             });
         }
     });
-}
-
-void bringProgramForward(const QString& activationToken) {
-    QWidget* window = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("frmSignIn") && w->isVisible())
-            window = w;
-    MainWindow* main = MainWindow::existing();
-    if (!window && main) {
-        window = main;
-        if (main->isHidden())
-            main->cSysTray2_MouseEvent(); // back from the tray, as its icon would do
-    }
-    // Under Wayland no window may take the focus by itself: only with the token the desktop gave
-    // the later start, which goes to the window that ends up in front.
-    QWidget* const modal = QApplication::activeModalWidget();
-    if (window) {
-        if (window->isMinimized())
-            window->showNormal();
-        window->raise();
-        if (!modal)
-            passActivationToken(activationToken);
-        window->activateWindow();
-    }
-    if (modal) {
-        modal->raise();
-        passActivationToken(activationToken);
-        modal->activateWindow();
-    }
 }

@@ -47,8 +47,3 @@ private:
     QLockFile m_lock;
     QLocalServer* m_server = nullptr;
 };
-
-// Shows whichever window of the program the user works in, in front: the sign-in window until the
-// account is handed over, then the main window (back from the tray if need be), and an open modal
-// box above it.
-void bringProgramForward(const QString& activationToken = QString());

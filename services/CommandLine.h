@@ -29,7 +29,5 @@ struct ServerChoice {
 ServerChoice chooseServer(const QString& commandLine, const QString& environment, const QString& settings);
 // The choice with VELMORA_DISPATCH_SERVER and the settings file's [SignIn] Server as they are now.
 ServerChoice currentServer(const QString& commandLine);
-// Makes the session connect to currentServer(commandLine) from now on.
-void useServer(const QString& commandLine);
 
 } // namespace CommandLine

@@ -30,10 +30,6 @@ public:
     virtual void write(const QString& account, const QString& secret, QObject* context, Reply reply) = 0;
     virtual void remove(const QString& account, QObject* context, Reply reply) = 0;
 
-    // The program's keyring; nullptr (until the program sets one) keeps the password in the
-    // settings file only, as the old program did.
-    static Keyring* program();
-    static void setProgram(std::unique_ptr<Keyring> keyring);
     // Through QtKeychain; entries are labelled "Velmora", with the account as their user.
     static std::unique_ptr<Keyring> makeSystem();
 };

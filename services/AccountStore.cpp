@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/AccountStore.h"
+#include "services/AccountStore.h"
 
-#include "shell/Keyring.h"
-#include "shell/ProgramSettings.h"
+#include "services/Keyring.h"
+#include "services/ProgramSettings.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -15,14 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace AccountStore {
 namespace {
 const QString kSection = QStringLiteral("SignIn");
 const QString kPassword = QStringLiteral("Psswrd");
 // Set once the user has been told that the file holds the password.
 const QString kToldKey = QStringLiteral("PsswrdInFileTold");
-
-int g_keyringWaitMs = 5000;
 
 // Create the file 0600 before anything is written into it, and keep it so:
 // the password must never sit in a world-readable file, not even briefly.
@@ -34,12 +29,9 @@ void restrictFile(const QString& path) {
         ::close(fd);
     ::chmod(native.constData(), 0600);
 }
-
-// Lives as long as the program: a keyring answer may come after the sign-in window is gone.
-QObject* programContext() {
-    return QCoreApplication::instance();
-}
 } // namespace
+
+namespace AccountStore {
 
 QString filePath() {
     return programSettings().fileName();
@@ -67,23 +59,28 @@ void remove(const QString& key) {
     restrictFile(s.fileName());
 }
 
-void fetchPassword(const QString& account, QObject* context,
-                   std::function<void(const std::optional<QString>&)> answer) {
-    Keyring* keyring = Keyring::program();
-    if (!keyring || account.isEmpty()) {
+} // namespace AccountStore
+
+Passwords::Passwords(std::unique_ptr<Keyring> keyring, int keyringWaitMs)
+    : m_keyring(std::move(keyring)), m_keyringWaitMs(keyringWaitMs), m_context(std::make_unique<QObject>()) {}
+
+Passwords::~Passwords() = default;
+
+void Passwords::fetch(const QString& account, QObject* context,
+                      std::function<void(const std::optional<QString>&)> answer) {
+    if (!m_keyring || account.isEmpty()) {
         answer(std::nullopt);
         return;
     }
-    keyring->read(account, context, [answer = std::move(answer)](const Keyring::Answer& a) {
+    m_keyring->read(account, context, [answer = std::move(answer)](const Keyring::Answer& a) {
         answer(a.outcome == Keyring::Outcome::Done ? std::optional<QString>(a.secret) : std::nullopt);
     });
 }
 
-void savePassword(const QString& account, const QString& password, const QString& previousAccount,
-                  std::function<void(const QString&)> tell) {
-    Keyring* keyring = Keyring::program();
-    if (!keyring) {
-        save(kPassword, password);
+void Passwords::save(const QString& account, const QString& password, const QString& previousAccount,
+                     std::function<void(const QString&)> tell) {
+    if (!m_keyring) {
+        AccountStore::save(kPassword, password);
         return;
     }
     struct State {
@@ -95,39 +92,28 @@ void savePassword(const QString& account, const QString& password, const QString
         if (state->inKeyring || state->inFile)
             return;
         state->inFile = true;
-        save(kPassword, password);
-        if (!get(kToldKey, QString()).isEmpty())
+        AccountStore::save(kPassword, password);
+        if (!AccountStore::get(kToldKey, QString()).isEmpty())
             return;
-        save(kToldKey, QStringLiteral("1"));
+        AccountStore::save(kToldKey, QStringLiteral("1"));
         if (tell)
             tell(QStringLiteral("Your password could not be stored in the desktop's keyring (%1).\n\n"
                                 "It is kept in plain text in %2, readable by you only. It moves to the "
                                 "keyring at a sign-in when one answers.")
-                     .arg(why, filePath()));
+                     .arg(why, AccountStore::filePath()));
     };
-    QTimer::singleShot(g_keyringWaitMs, programContext(),
+    QTimer::singleShot(m_keyringWaitMs, m_context.get(),
                        [keepInFile] { keepInFile(QStringLiteral("it did not answer")); });
-    keyring->write(account, password, programContext(),
-                   [state, keepInFile, account, previousAccount](const Keyring::Answer& a) {
+    m_keyring->write(account, password, m_context.get(),
+                     [this, state, keepInFile, account, previousAccount](const Keyring::Answer& a) {
                        if (a.outcome != Keyring::Outcome::Done) {
                            keepInFile(a.error.isEmpty() ? QStringLiteral("it refused") : a.error);
                            return;
                        }
                        state->inKeyring = true;
-                       remove(kPassword);
-                       remove(kToldKey);
-                       Keyring* now = Keyring::program();
-                       if (now && !previousAccount.isEmpty() && previousAccount != account)
-                           now->remove(previousAccount, programContext(), [](const Keyring::Answer&) {});
+                       AccountStore::remove(kPassword);
+                       AccountStore::remove(kToldKey);
+                       if (!previousAccount.isEmpty() && previousAccount != account)
+                           m_keyring->remove(previousAccount, m_context.get(), [](const Keyring::Answer&) {});
                    });
 }
-
-int keyringWaitMs() {
-    return g_keyringWaitMs;
-}
-
-void setKeyringWaitMs(int ms) {
-    g_keyringWaitMs = ms;
-}
-
-} // namespace AccountStore

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/Keyring.h"
+#include "services/Keyring.h"
 
 #include <QObject>
 
@@ -52,20 +52,7 @@ public:
     }
 };
 
-std::unique_ptr<Keyring>& slot() {
-    static std::unique_ptr<Keyring> keyring; // the program sets the system's; a test, its own or none
-    return keyring;
-}
-
 } // namespace
-
-Keyring* Keyring::program() {
-    return slot().get();
-}
-
-void Keyring::setProgram(std::unique_ptr<Keyring> keyring) {
-    slot() = std::move(keyring);
-}
 
 std::unique_ptr<Keyring> Keyring::makeSystem() {
     return std::make_unique<SystemKeyring>();
