@@ -230,8 +230,8 @@ NotificationDispatcher::Actions NotificationDispatcher::listLine(const QList<QBy
     const int list = listBit(fields.value(2));
     if (!list)
         return {};
-    if (fields.size() > 6 && !fields.at(6).isEmpty())
-        addToList(QString::fromUtf8(fields.at(6)), list);
+    if (fields.size() > 6 && !fields.at(6).isEmpty() && !addToList(QString::fromUtf8(fields.at(6)), list))
+        return tooLong();
     if (isNumericField(fields.value(4)) && fields.value(4) == fields.value(5))
         m_listsSynced |= list;
     return m_listsSynced == AllLists ? allowListKnown() : Actions{};
@@ -239,21 +239,33 @@ NotificationDispatcher::Actions NotificationDispatcher::listLine(const QList<QBy
 
 // "ADD trid list serial address [name]" or "REM trid list serial address", ours or not: someone
 // who adds the account puts it on their reverse list, and our own allow-list changes count too.
-void NotificationDispatcher::noteListChange(const QList<QByteArray>& fields, bool added) {
+bool NotificationDispatcher::noteListChange(const QList<QByteArray>& fields, bool added) {
     const int list = listBit(fields.value(2));
     if (!list || fields.size() < 5 || fields.at(4).isEmpty() || m_phase < Phase::Syncing)
-        return;
+        return true;
     const QString address = QString::fromUtf8(fields.at(4));
     if (added)
-        addToList(address, list);
-    else if (const auto it = m_lists.find(address.toLower()); it != m_lists.end() && !(it->lists &= ~list))
+        return addToList(address, list);
+    if (const auto it = m_lists.find(address.toLower()); it != m_lists.end() && !(it->lists &= ~list))
         m_lists.erase(it);
+    return true;
 }
 
-void NotificationDispatcher::addToList(const QString& address, int list) {
-    Entry& entry = m_lists[address.toLower()];
+// False, and nothing kept, past the bounds.
+bool NotificationDispatcher::addToList(const QString& address, int list) {
+    const QString key = address.toLower();
+    if (address.size() > MaxAddressBytes || (m_lists.size() >= MaxListEntries && !m_lists.contains(key)))
+        return false;
+    Entry& entry = m_lists[key];
     entry.address = address;
     entry.lists |= list;
+    return true;
+}
+
+NotificationDispatcher::Actions NotificationDispatcher::tooLong() {
+    m_phase = Phase::Closed;
+    m_lists.clear();
+    return {Failure::ListsTooLong};
 }
 
 NotificationDispatcher::Actions NotificationDispatcher::allowListKnown() {
@@ -295,7 +307,8 @@ NotificationDispatcher::Actions NotificationDispatcher::line(const QByteArray& t
     if (command == "LST")
         return listLine(fields);
     if (command == "ADD" || command == "REM") {
-        noteListChange(fields, command == "ADD");
+        if (!noteListChange(fields, command == "ADD"))
+            return tooLong();
         return listAnswer(command == "ADD" ? Request::AllowAdd : Request::AllowRemove, fields);
     }
     // One server answers an "OUT" of ours, another just closes; one that says it first ends us.

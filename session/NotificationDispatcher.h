@@ -18,6 +18,12 @@ enum class ListChange { Add, Remove };
 // connection has to carry out, in order.
 class NotificationDispatcher {
 public:
+    // The lists are the server's to fill. Real accounts hold a few thousand entries at most (the
+    // allow list 1,500); a server that sends more, or an address longer than any address, is not
+    // one to keep in memory.
+    static constexpr int MaxListEntries = 20000;
+    static constexpr int MaxAddressBytes = 320;
+
     struct Send {
         QByteArray line; // complete, with its CR LF
     };
@@ -58,6 +64,7 @@ public:
         TooManyRedirects, // sent on and on: a server pointing at itself
         SignedInElsewhere, // the account signed in somewhere else: "OUT OTH"
         SentAway,          // any other "OUT": the service ends the session
+        ListsTooLong,      // more list entries than any real account holds
     };
     // Where a contact stands on the account's lists, which decides what a "not online" answer to
     // a call is worth: a server may hold a stale status in an entry it does not keep up to date.
@@ -127,8 +134,9 @@ private:
     Actions listAnswer(Request kind, const QList<QByteArray>& fields);
     Actions listLine(const QList<QByteArray>& fields);
     Actions allowListKnown();
-    void noteListChange(const QList<QByteArray>& fields, bool added);
-    void addToList(const QString& address, int list);
+    bool noteListChange(const QList<QByteArray>& fields, bool added);
+    bool addToList(const QString& address, int list);
+    Actions tooLong();
 
     qint32 m_TrID = 0;
     Phase m_phase = Phase::Closed;

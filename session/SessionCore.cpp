@@ -256,7 +256,8 @@ void SessionCore::carryOut(const NotificationDispatcher::Action& action) {
         case D::Failure::BadAccount: fail(SessionProblem::BadAccount); break;
         case D::Failure::SignInRefused: fail(SessionProblem::SignInRefused); break;
         case D::Failure::SignedInElsewhere: fail(SessionProblem::SignedInElsewhere); break;
-        case D::Failure::SentAway: fail(SessionProblem::ConnectionLost); break;
+        case D::Failure::SentAway:
+        case D::Failure::ListsTooLong: fail(SessionProblem::ConnectionLost); break;
         case D::Failure::BadRedirect:
         case D::Failure::TooManyRedirects: fail(SessionProblem::CannotConnect); break;
         }

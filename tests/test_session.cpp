@@ -243,6 +243,52 @@ struct Recorder : SessionCore::Io, SessionCore::Events {
     void onCheckEnded(int, const QString&, Outcome) override {}
 };
 
+// A notification server played through the core's Io, no sockets: it answers the sign-in, then
+// sends whatever the test feeds it.
+struct PlayedServer : SessionCore::Io, SessionCore::Events {
+    std::unique_ptr<SessionCore> core;
+    QList<QByteArray> written;
+    QStringList states;
+    bool dropped = false;
+
+    PlayedServer() { core = std::make_unique<SessionCore>(*this, *this, nullptr); }
+    void connectTo(int, const QString&, quint16) override {}
+    qint64 write(int, const QByteArray& data) override {
+        written << data;
+        return data.size();
+    }
+    void finish(int) override { dropped = true; }
+    void abort(int) override { dropped = true; }
+    void startTimer(SessionCore::Timer, int, int) override {}
+    void stopTimer(SessionCore::Timer, int) override {}
+    void onSessionChanged(const SessionStatus& status) override { states << describe(status); }
+    void onCheckEnded(int, const QString&, Outcome) override {}
+
+    // Answers what the core wrote last, as the server would, until it asks for the lists.
+    void signIn() {
+        core->setCredentials("me@example.com", "password");
+        core->start("ns.example.com", 1863);
+        core->connected(SessionCore::NotificationLink);
+        for (int step = 0; step < 10 && !written.isEmpty(); ++step) {
+            const QList<QByteArray> f = written.takeLast().trimmed().split(' ');
+            if (f.value(0) == "VER")
+                core->arrived(SessionCore::NotificationLink, "VER " + f.value(1) + " MSNP5 MSNP4 CVR0\r\n");
+            else if (f.value(0) == "INF")
+                core->arrived(SessionCore::NotificationLink, "INF " + f.value(1) + " MD5\r\n");
+            else if (f.value(0) == "USR" && f.value(3) == "I")
+                core->arrived(SessionCore::NotificationLink, "USR " + f.value(1) + " MD5 S " + Challenge + "\r\n");
+            else if (f.value(0) == "USR")
+                core->arrived(SessionCore::NotificationLink, "USR " + f.value(1) + " OK me@example.com Me\r\n");
+            else if (f.value(0) == "CHG")
+                core->arrived(SessionCore::NotificationLink, "CHG " + f.value(1) + " NLN\r\n");
+            else if (f.value(0) == "SYN")
+                syncTrId = f.value(1);
+        }
+        dropped = false; // a start first leaves whatever connection there was
+    }
+    QByteArray syncTrId;
+};
+
 } // namespace
 
 class SessionTest : public QObject {
@@ -820,6 +866,27 @@ private slots:
         client.session->setLimits(limits);
         client.startAt(redirect ? dispatch : notification);
         QTRY_COMPARE_WITH_TIMEOUT(client.states.value(1), QString("waiting: sign-in stalled"), Patience);
+    }
+
+    // A server that sends list entries without end is left, long before memory runs out.
+    void aListSyncWithoutEndIsLeft() {
+        PlayedServer server;
+        server.signIn();
+        QVERIFY(!server.syncTrId.isEmpty());
+        const int total = NotificationDispatcher::MaxListEntries + 1;
+        int sent = 0;
+        while (sent < total && !server.dropped) {
+            QByteArray piece;
+            for (int i = 0; i < 500 && sent < total; ++i, ++sent) {
+                const QByteArray who = "c" + QByteArray::number(sent) + "@example.com";
+                piece += "LST " + server.syncTrId + " AL 9 " + QByteArray::number(sent + 1) + " 99999 " + who + " " +
+                         who + "\r\n";
+            }
+            server.core->arrived(SessionCore::NotificationLink, piece);
+        }
+        QVERIFY(server.dropped);
+        QVERIFY(sent <= total);
+        QCOMPARE(server.states.value(server.states.size() - 1), QString("waiting: connection lost"));
     }
 
     // Lines a server may send unasked once we are online; a CHG after them shows when they have
