@@ -8,9 +8,13 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <utility>
+
 namespace {
 // Rows looked up for the lists, kept while they are likely to be painted again.
 constexpr int CacheLimit = 8192;
+// How long one write waits for a lock another program holds.
+constexpr int AttemptMs = 5;
 } // namespace
 
 CheckResults::CheckResults(CheckDatabase* database, QObject* parent)
@@ -55,7 +59,7 @@ std::optional<CheckResults::Result> CheckResults::find(const QString& address) {
 }
 
 std::optional<CheckResults::Result> CheckResults::fromDatabase(const QString& key) {
-    if (!stored())
+    if (!readable())
         return std::nullopt;
     QSqlQuery query(m_database->connection());
     query.prepare(QStringLiteral("SELECT kind, checked_at, seen_online_at FROM results WHERE address = ?"));
@@ -68,62 +72,102 @@ std::optional<CheckResults::Result> CheckResults::fromDatabase(const QString& ke
     return Result{ResultKind(kind), query.value(1).toLongLong(), query.value(2).toLongLong()};
 }
 
-void CheckResults::flush() {
+bool CheckResults::flush() {
     m_flushTimer->stop();
     if (!stored()) {
         m_kept.insert(m_pending);
         m_pending.clear();
-        return;
+        return true;
     }
-    if (m_pending.isEmpty() && !m_runPending)
-        return;
+    if (m_pending.isEmpty() && !m_runPending && !m_clearPending)
+        return true;
     QSqlDatabase db = m_database->connection();
-    db.transaction();
+    QString error;
+    QSqlQuery busy(db);
+    // Another program's lock is waited for only a moment: the window waits with it. The next
+    // try is a second away.
+    busy.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(AttemptMs));
+    const bool written = write(db, &error);
+    busy.exec(QStringLiteral("PRAGMA busy_timeout = 100"));
+    if (!written) {
+        m_flushTimer->start();
+        if (!std::exchange(m_toldNotSaved, true))
+            emit notSaved(error);
+        return false;
+    }
+    m_pending.clear();
+    m_runPending = false;
+    m_clearPending = false;
+    m_toldNotSaved = false;
+    return true;
+}
+
+// All of it or nothing.
+bool CheckResults::write(QSqlDatabase& db, QString* error) {
+    auto failed = [&](const QSqlError& e) {
+        *error = e.text();
+        db.rollback();
+        return false;
+    };
+    if (!db.transaction())
+        return failed(db.lastError());
+    if (m_clearPending) {
+        for (const QString& statement : {QStringLiteral("DELETE FROM results"), QStringLiteral("DELETE FROM run")}) {
+            QSqlQuery clear(db);
+            if (!clear.exec(statement))
+                return failed(clear.lastError());
+        }
+    }
     QSqlQuery write(db);
-    write.prepare(QStringLiteral(
-        "INSERT INTO results (address, kind, checked_at, seen_online_at) VALUES (?, ?, ?, ?) "
-        "ON CONFLICT (address) DO UPDATE SET kind = excluded.kind, checked_at = excluded.checked_at, "
-        "seen_online_at = excluded.seen_online_at"));
+    if (!write.prepare(QStringLiteral(
+            "INSERT INTO results (address, kind, checked_at, seen_online_at) VALUES (?, ?, ?, ?) "
+            "ON CONFLICT (address) DO UPDATE SET kind = excluded.kind, checked_at = excluded.checked_at, "
+            "seen_online_at = excluded.seen_online_at")))
+        return failed(write.lastError());
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
         write.addBindValue(it.key());
         write.addBindValue(int(it->kind));
         write.addBindValue(it->checkedAt);
         write.addBindValue(it->seenOnlineAt ? QVariant(it->seenOnlineAt) : QVariant());
-        write.exec();
+        if (!write.exec())
+            return failed(write.lastError());
     }
     if (m_runPending && m_run) {
         QSqlQuery run(db);
         run.prepare(QStringLiteral("INSERT OR REPLACE INTO run (id, started_at, completed) VALUES (1, ?, ?)"));
         run.addBindValue(m_run->startedAt);
         run.addBindValue(m_run->completed ? 1 : 0);
-        run.exec();
+        if (!run.exec())
+            return failed(run.lastError());
     }
-    db.commit();
-    m_pending.clear();
-    m_runPending = false;
+    if (!db.commit())
+        return failed(db.lastError());
+    return true;
 }
 
 QStringList CheckResults::online() {
     flush();
     QStringList addresses;
-    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
-        if (it->kind == ResultKind::Online)
-            addresses << it.key();
-    if (!stored())
+    for (const QHash<QString, Result>* here : {&m_kept, &m_pending})
+        for (auto it = here->cbegin(); it != here->cend(); ++it)
+            if (it->kind == ResultKind::Online)
+                addresses << it.key();
+    if (!readable())
         return addresses;
     QSqlQuery query(m_database->connection());
     query.prepare(QStringLiteral("SELECT address FROM results WHERE kind = ?"));
     query.addBindValue(int(ResultKind::Online));
     if (query.exec())
         while (query.next())
-            addresses << query.value(0).toString();
+            if (!m_pending.contains(query.value(0).toString())) // what waits is newer
+                addresses << query.value(0).toString();
     return addresses;
 }
 
 bool CheckResults::any() {
     if (!m_pending.isEmpty() || !m_kept.isEmpty())
         return true;
-    if (!stored())
+    if (!readable())
         return false;
     QSqlQuery query(m_database->connection());
     return query.exec(QStringLiteral("SELECT 1 FROM results LIMIT 1")) && query.next();
@@ -136,20 +180,16 @@ void CheckResults::clear() {
     m_cache.clear();
     m_run = Run{};
     m_runPending = false;
-    if (!stored())
-        return;
-    QSqlDatabase db = m_database->connection();
-    db.transaction();
-    QSqlQuery(db).exec(QStringLiteral("DELETE FROM results"));
-    QSqlQuery(db).exec(QStringLiteral("DELETE FROM run"));
-    db.commit();
+    // Forgotten at once; a database that will not take the deletion now gets it with the next write.
+    m_clearPending = stored();
+    flush();
 }
 
 CheckResults::Run CheckResults::run() {
     if (m_run)
         return *m_run;
     Run run;
-    if (stored()) {
+    if (readable()) {
         QSqlQuery query(m_database->connection());
         if (query.exec(QStringLiteral("SELECT started_at, completed FROM run WHERE id = 1")) && query.next())
             run = Run{query.value(0).toLongLong(), query.value(1).toInt() != 0};
@@ -167,10 +207,13 @@ void CheckResults::setRun(const Run& run) {
 
 qint64 CheckResults::count(qint64 since, bool onlineOnly) {
     qint64 n = 0;
-    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
-        if (it->checkedAt >= since && (!onlineOnly || it->kind == ResultKind::Online))
-            ++n;
-    if (!stored())
+    // What waits after a failed write counts too; a run asks each address once, so hardly any is
+    // also among the rows written since.
+    for (const QHash<QString, Result>* here : {&m_kept, &m_pending})
+        for (auto it = here->cbegin(); it != here->cend(); ++it)
+            if (it->checkedAt >= since && (!onlineOnly || it->kind == ResultKind::Online))
+                ++n;
+    if (!readable())
         return n;
     QSqlQuery query(m_database->connection());
     query.prepare(QStringLiteral("SELECT count(*) FROM results WHERE checked_at >= ? AND (? = 0 OR kind = ?)"));

@@ -10,13 +10,16 @@
 #include <optional>
 
 class CheckDatabase;
+class QSqlDatabase;
 class QTimer;
 
 // The latest result of every address checked, and the whole-list run under way, kept in the
 // program's database. Results are written in one transaction at most every second, never one by
-// one, so a run costs the disk little and a crash loses at most the last second. An address is
-// matched without regard to case. Without a usable database the results last as long as the
-// program.
+// one, so a run costs the disk little and a crash loses at most the last second. A write that
+// fails (a lock held elsewhere, a full disk, a read-only file) is rolled back and tried again a
+// second later; meanwhile what waits counts as written for every question asked here, and
+// notSaved tells once. An address is matched without regard to case. Without a usable database
+// the results last as long as the program.
 class CheckResults : public QObject {
     Q_OBJECT
 public:
@@ -50,15 +53,20 @@ public:
     qint64 answeredSince(qint64 since);
     qint64 onlineSince(qint64 since);
 
-    // Writes what waits now: when the program leaves.
-    void flush();
+    // Writes what waits now: when the program leaves. False when it could not.
+    bool flush();
 
 signals:
     // A result was recorded (not yet written, maybe).
     void recorded(const QString& address, const CheckResults::Result& result);
+    // What waits could not be written, and why; told once until a write works again.
+    void notSaved(const QString& error);
 
 private:
     bool stored() const;
+    bool write(QSqlDatabase& db, QString* error);
+    // Reads answer from the database only while it holds nothing forgotten.
+    bool readable() const { return stored() && !m_clearPending; }
     std::optional<Result> fromDatabase(const QString& key);
     qint64 count(qint64 since, bool onlineOnly);
 
@@ -68,5 +76,7 @@ private:
     QHash<QString, std::optional<Result>> m_cache;
     std::optional<Run> m_run;
     bool m_runPending = false;
+    bool m_clearPending = false; // forgotten here, still to be deleted there
+    bool m_toldNotSaved = false;
     QTimer* m_flushTimer;
 };

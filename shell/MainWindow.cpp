@@ -6,6 +6,7 @@
 #include "contacts/ContactStore.h"
 #include "contacts/RowFilter.h"
 #include "messenger/Messenger.h"
+#include "session/CheckDatabase.h"
 #include "session/CheckResults.h"
 #include "session/CheckService.h"
 #include "shell/AboutWindow.h"
@@ -87,6 +88,16 @@ void MainWindow::startChecks() {
     listChecks = new ListChecks(this, c, parts.contacts, *filter, checks, parts.results, menus.mnuCheckAll,
                                 menus.mnuOnlineOnly);
     findBox = new FindBox(c, parts.contacts, *filter, [this] { listChecks->showLine(); }, this);
+    connect(&parts.results, &CheckResults::notSaved, this, [this](const QString& error) {
+        // Told from the event loop: the write may have been asked for from inside a list's paint.
+        QTimer::singleShot(0, this, [this, error] {
+            Dialogs::show(this,
+                          QStringLiteral("Check results could not be saved: %1\n\nThey are in %2. Velmora keeps "
+                                         "them and tries again every second.")
+                              .arg(error, parts.database.path()),
+                          Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+        });
+    });
     connect(&checks, &CheckService::statusChanged, statusLine, &StatusLine::showSession);
     connect(&checks, &CheckService::statusChanged, this, &MainWindow::sessionChanged);
     connect(&checks, &CheckService::checked, statusLine,

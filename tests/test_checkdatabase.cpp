@@ -2,10 +2,12 @@
 // The program's own database beside the contact file: whatever state the file is in, Velmora
 // never stops on it and never loses what another program or a newer Velmora keeps there.
 #include "session/CheckDatabase.h"
+#include "session/CheckResults.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -87,6 +89,45 @@ private slots:
         QCOMPARE(again.entries("ME@example.com"), QStringList{"Bob@Example.com"});
         again.erase("me@example.com", "BOB@example.com");
         QCOMPARE(again.entries("me@example.com"), QStringList{});
+    }
+
+    // A write that fails is neither lost nor silent, and a clear that fails does not bring the
+    // forgotten back: while another program holds the lock, and while the file takes no writes.
+    void resultsOutlastAWriteThatFails() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("velmora.db");
+        CheckDatabase db(path);
+        auto results = std::make_unique<CheckResults>(&db);
+        QSignalSpy told(results.get(), &CheckResults::notSaved);
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(path);
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            results->record("Ann@x", ResultKind::Online, 1000);
+            results->record("bob@x", ResultKind::Offline, 1000);
+            QVERIFY(!results->flush());
+            QVERIFY(!results->flush());
+            QCOMPARE(told.size(), 1);
+            QCOMPARE(results->online(), QStringList{"ann@x"});
+            QCOMPARE(results->answeredSince(0), 2);
+            QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QVERIFY(results->flush());
+        results = std::make_unique<CheckResults>(&db);
+        QCOMPARE(results->online(), QStringList{"ann@x"});
+
+        QVERIFY(QSqlQuery(db.connection()).exec(QStringLiteral("PRAGMA query_only = 1")));
+        results->clear();
+        QVERIFY(!results->any());
+        QVERIFY(!results->find("ann@x"));
+        QVERIFY(results->online().isEmpty());
+        QVERIFY(QSqlQuery(db.connection()).exec(QStringLiteral("PRAGMA query_only = 0")));
+        QVERIFY(results->flush());
+        results = std::make_unique<CheckResults>(&db);
+        QVERIFY(!results->any());
     }
 };
 
