@@ -4,6 +4,7 @@
 #include "messenger/PurpleMessenger.h"
 #include "services/CommandLine.h"
 #include "services/Keyring.h"
+#include "session/Protocol.h"
 #include "shell/SignInWindow.h"
 
 #include <QApplication>
@@ -53,6 +54,9 @@ Program::Program(Platform given)
             *platform.messenger,
             platform.desktop,
             platform.screenTwips,
+            [server = platform.server] {
+                return parseHostPort(CommandLine::currentServer(server).setting, kDispatchPort).has_value();
+            },
             platform.trayExists,
             [this](Layout layout) { return mainWindow(layout); },
             [this] { return main.get(); }} {

@@ -23,8 +23,8 @@ struct Parser {
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption server{QStringLiteral("server"),
-                              QStringLiteral("Sign the second account in at this dispatch server (default "
-                                             "127.0.0.1:1863). Wins over VELMORA_DISPATCH_SERVER and over "
+                              QStringLiteral("Sign the second account in at this dispatch server (port "
+                                             "1863 unless given). Wins over VELMORA_DISPATCH_SERVER and over "
                                              "Server= in the [SignIn] section of the settings file."),
                               QStringLiteral("host[:port]")};
 
@@ -41,7 +41,7 @@ struct Parser {
 QString serverText(const ServerChoice& choice) {
     const auto parsed = parseHostPort(choice.setting, kDispatchPort);
     const QString inUse = parsed ? QStringLiteral("%1:%2").arg(parsed->first).arg(parsed->second)
-                                 : QStringLiteral("127.0.0.1:%1").arg(kDispatchPort);
+                                 : QStringLiteral("none");
     QString from;
     switch (choice.source) {
     case ServerSource::CommandLine:
@@ -54,11 +54,11 @@ QString serverText(const ServerChoice& choice) {
         from = QStringLiteral("Server= in ") + AccountStore::filePath();
         break;
     case ServerSource::Default:
-        return inUse + QStringLiteral(" (default)");
+        return inUse + QStringLiteral(" (none named: the sign-in asks for one)");
     }
     if (!parsed)
         return inUse +
-               QStringLiteral(" (default: \"%1\" from %2 is not host[:port])").arg(choice.setting, from);
+               QStringLiteral(" (\"%1\" from %2 is not host[:port])").arg(choice.setting, from);
     return inUse + QStringLiteral(" (from %1)").arg(from);
 }
 

@@ -36,6 +36,7 @@ enum class SessionProblem {
     SignInRefused,  // an error reply to our sign-in: a wrong account or password mostly
     BadAccount,     // the account cannot go on the wire as one field
     SignedInElsewhere, // the same account signed in somewhere else, and the service sent us away
+    NoServer,       // the user named no server: none is guessed
 };
 
 struct SessionStatus {

@@ -27,11 +27,9 @@ ServiceSession::~ServiceSession() {
         socket->disconnect(this);
 }
 
-QPair<QString, quint16> ServiceSession::dispatchServer() const {
+std::optional<QPair<QString, quint16>> ServiceSession::dispatchServer() const {
     const QString setting = (m_server ? m_server() : qEnvironmentVariable("VELMORA_DISPATCH_SERVER")).trimmed();
-    if (const auto server = parseHostPort(setting, DefaultPort))
-        return *server;
-    return {QStringLiteral("127.0.0.1"), DefaultPort};
+    return parseHostPort(setting, DefaultPort);
 }
 
 void ServiceSession::setCredentials(const QString& account, const QString& password) {
@@ -39,8 +37,10 @@ void ServiceSession::setCredentials(const QString& account, const QString& passw
 }
 
 void ServiceSession::start() {
-    const auto [host, port] = dispatchServer();
-    m_core.start(host, port);
+    if (const auto server = dispatchServer())
+        m_core.start(server->first, server->second);
+    else
+        m_core.startWithoutServer();
 }
 
 void ServiceSession::stop() {

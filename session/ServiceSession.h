@@ -42,9 +42,10 @@ public:
 
     void setLimits(const SessionCore::Limits& limits) { m_core.setLimits(limits); }
 
-    // "127.0.0.1":1863 unless the server's host[:port] says otherwise; a value that does not
-    // parse leaves the default.
-    QPair<QString, quint16> dispatchServer() const;
+    // The server's host[:port], the port 1863 unless it names one; nullopt when none is named, or
+    // what is named does not parse. No server is ever guessed: whatever listens on a guessed
+    // address would receive the account's sign-in.
+    std::optional<QPair<QString, quint16>> dispatchServer() const;
 
 protected:
     void timerEvent(QTimerEvent* event) override;

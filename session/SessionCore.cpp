@@ -48,6 +48,14 @@ void SessionCore::stop() {
     flush();
 }
 
+void SessionCore::startWithoutServer() {
+    m_io.stopTimer(Timer::Retry, 0);
+    dropNotification(true);
+    endAllChecks(Outcome::NotConnected);
+    setStatus(SessionState::GaveUp, SessionProblem::NoServer);
+    flush();
+}
+
 void SessionCore::openNotification(const QString& host, quint16 port) {
     dropNotification();
     m_notificationWanted = true;

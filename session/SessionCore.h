@@ -81,6 +81,8 @@ public:
     // Signs in through the dispatch server, and again by itself after every loss until stop().
     void start(const QString& host, quint16 port);
     void stop();
+    // Stops for good: there is no server to sign in at.
+    void startWithoutServer();
 
     // Starts check number id (> 0, unused by any check under way) of the contact. Every check
     // ends with exactly one checkEnded, at once when it cannot even be asked.

@@ -88,17 +88,29 @@ void setResponder(Responder r)
     responder() = std::move(r);
 }
 
-std::optional<QString> askPassword(QWidget* parent, const QString& prompt, const QString& caption)
+namespace {
+std::optional<QString> ask(QWidget* parent, const QString& prompt, const QString& caption, QLineEdit::EchoMode echo)
 {
     const Request request{prompt, caption, Buttons::Ok, Icon::None};
     const Open open;
     if (passwordResponder())
         return passwordResponder()(request);
     bool ok = false;
-    const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Password, QString(), &ok);
+    const QString text = QInputDialog::getText(parent, caption, prompt, echo, QString(), &ok);
     if (!ok)
         return std::nullopt;
     return text;
+}
+} // namespace
+
+std::optional<QString> askPassword(QWidget* parent, const QString& prompt, const QString& caption)
+{
+    return ask(parent, prompt, caption, QLineEdit::Password);
+}
+
+std::optional<QString> askText(QWidget* parent, const QString& prompt, const QString& caption)
+{
+    return ask(parent, prompt, caption, QLineEdit::Normal);
 }
 
 void setPasswordResponder(PasswordResponder r)

@@ -38,6 +38,9 @@ void setResponder(Responder responder);
 
 // A box that asks for a password, shown as stars; nullopt when the user cancels it.
 std::optional<QString> askPassword(QWidget* parent, const QString& prompt, const QString& caption);
+// The same for a line of plain text.
+std::optional<QString> askText(QWidget* parent, const QString& prompt, const QString& caption);
+// Tests answer both kinds of question.
 using PasswordResponder = std::function<std::optional<QString>(const Request&)>;
 void setPasswordResponder(PasswordResponder responder);
 

@@ -21,6 +21,7 @@
 #include "shell/Look.h"
 #include "shell/Notices.h"
 #include "shell/SaveDisplay.h"
+#include "shell/ServerQuestion.h"
 #include "shell/Shutdown.h"
 #include "shell/StatusLine.h"
 
@@ -179,7 +180,7 @@ void MainWindow::startSessionOnceClientIsOnline() {
 void MainWindow::sessionChanged(const SessionStatus& status) {
     const bool forGood = status.state == SessionState::GaveUp &&
                          (status.problem == SessionProblem::SignedInElsewhere ||
-                          status.problem == SessionProblem::SignInRefused);
+                          status.problem == SessionProblem::SignInRefused || status.problem == SessionProblem::NoServer);
     menus.mnuSignInAgain->setEnabled(forGood);
     const bool elsewhere = forGood && status.problem == SessionProblem::SignedInElsewhere;
     if (!elsewhere) {
@@ -201,6 +202,8 @@ void MainWindow::sessionChanged(const SessionStatus& status) {
 
 void MainWindow::mnuSignInAgain_Click() {
     if (checks.status().state != SessionState::GaveUp)
+        return;
+    if (checks.status().problem == SessionProblem::NoServer && !askForServer(this))
         return;
     if (checks.status().problem == SessionProblem::SignInRefused) {
         const QString account = c.handOverAccount->text();

@@ -30,6 +30,8 @@ struct ProgramParts {
     const Desktop& desktop;
     // The primary screen's width in twips (1/1440 inch).
     std::function<double()> screenTwips;
+    // Whether a server to sign in at is named (command line, environment or settings).
+    std::function<bool()> serverNamed;
     // Whether a tray exists. Without one, hiding minimises.
     std::function<bool()> trayExists;
     // The main window of the run, created and loaded when first asked for; later asks get the

@@ -24,4 +24,5 @@ inline constexpr char Reconnecting[] = "Reconnecting...";   // signing in again 
 inline constexpr char SignedInElsewhere[] = "Signed in elsewhere"; // the account was signed in somewhere else
 inline constexpr char ServerBusy[] = "Server busy";         // the service is busy or we asked too fast
 inline constexpr char StatusUnknown[] = "Status unknown";   // "not online" from an entry that may be stale
+inline constexpr char NoServerSet[] = "No server set";      // no server named to sign in at
 } // namespace SessionText

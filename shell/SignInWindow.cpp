@@ -7,6 +7,7 @@
 #include "shell/Links.h"
 #include "shell/Look.h"
 #include "shell/MainWindow.h"
+#include "shell/ServerQuestion.h"
 #include "desktop/OpenLink.h"
 
 #include <QCloseEvent>
@@ -131,6 +132,9 @@ void SignInWindow::Command1_Click() {
                       Dialogs::Icon::Information, caption);
         return;
     }
+    // Asked once, here: no server is guessed. Without one the session waits for File, Sign In Again.
+    if (!parts.serverNamed())
+        askForServer(this);
     const Layout layout = parts.screenTwips() <= 800 ? Layout::Compact : Layout::Full;
 
     MainWindow* main = parts.mainWindow(layout);

@@ -100,6 +100,8 @@ QString StatusLine::sessionText(const SessionStatus& status) {
         return QString::fromLatin1(SessionText::BadAccount);
     case SessionProblem::SignedInElsewhere:
         return QString::fromLatin1(SessionText::SignedInElsewhere);
+    case SessionProblem::NoServer:
+        return QString::fromLatin1(SessionText::NoServerSet);
     }
     return {};
 }

@@ -4,7 +4,11 @@
 #include "shell/SignInWindow.h"
 #include "tests/support/ShellHarness.h"
 
+#include <QAction>
 #include <QFileInfo>
+#include <QLabel>
+#include <QScopeGuard>
+#include <QTcpServer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -133,6 +137,38 @@ private slots:
         QVERIFY(!mainVisible);
         QVERIFY(!stored);
         QVERIFY(h.existingMainWindow()->isVisible());
+    }
+
+    // With no server named the sign-in asks for one, and no address is guessed: cancelled, the
+    // session stays stopped until File, Sign In Again asks again.
+    void theServerIsAskedForNotGuessed()
+    {
+        ShellHarness h;
+        qunsetenv("VELMORA_DISPATCH_SERVER");
+        QTcpServer service;
+        QVERIFY(service.listen(QHostAddress::LocalHost));
+        QStringList asked;
+        QList<std::optional<QString>> answers{std::nullopt, QStringLiteral("127.0.0.1:http"),
+                                              QStringLiteral("127.0.0.1:%1").arg(service.serverPort())};
+        Dialogs::setPasswordResponder([&](const Dialogs::Request& r) {
+            asked << r.prompt;
+            return answers.takeFirst();
+        });
+        auto cleanup = qScopeGuard([] { Dialogs::setPasswordResponder({}); });
+        auto* w = new SignInWindow(h.parts());
+        fill(*w, "a@b", "pw");
+        w->Command1_Click();
+        MainWindow* main = h.existingMainWindow();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains("host[:port]"));
+        QTRY_COMPARE(main->findChild<QLabel*>("Label1")->text(), QString("No server set"));
+
+        auto* again = main->findChild<QAction*>("mnuSignInAgain");
+        QVERIFY(again->isEnabled());
+        again->trigger();
+        QCOMPARE(asked.size(), 3); // the port that is not one is asked again
+        QVERIFY(service.waitForNewConnection(5000));
+        QCOMPARE(AccountStore::get("Server", {}), QStringLiteral("127.0.0.1:%1").arg(service.serverPort()));
     }
 
     void registrationLinkOpensThroughTheDesktop()

@@ -18,7 +18,8 @@ inline QString describe(Outcome outcome) {
 
 inline QString describe(const SessionStatus& status) {
     static const char* problems[] = {"",         "cannot connect", "connection lost", "sign-in stalled",
-                                     "sign-in refused", "bad account", "signed in elsewhere"};
+                                     "sign-in refused", "bad account", "signed in elsewhere",
+                                     "no server set"};
     const QString problem = QString::fromLatin1(problems[static_cast<int>(status.problem)]);
     switch (status.state) {
     case SessionState::Stopped: return QStringLiteral("stopped");

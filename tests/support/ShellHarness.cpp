@@ -19,12 +19,16 @@ ShellHarness::ShellHarness(bool withDataFolder)
     if (withDataFolder)
         QDir(dir.path()).mkpath(QStringLiteral("data"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + QStringLiteral("/config"));
+    // A server named, where nothing listens: the sign-in does not ask for one.
+    if (qEnvironmentVariableIsEmpty("VELMORA_DISPATCH_SERVER"))
+        qputenv("VELMORA_DISPATCH_SERVER", "127.0.0.1:9");
     messenger = fake.get();
 }
 
 ShellHarness::~ShellHarness()
 {
     built.reset();
+    qunsetenv("VELMORA_DISPATCH_SERVER");
 }
 
 Program& ShellHarness::program()
