@@ -13,6 +13,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 const QByteArray kRequest = "come forward\n";
 const QByteArray kAnswer = "coming\n";
@@ -20,6 +23,14 @@ const QByteArray kAnswer = "coming\n";
 // alone and answers as before.
 const QByteArray kTokenPrefix = "token ";
 
+
+// Only a start by the same user may ask this copy to come forward.
+bool sameUser(const QLocalSocket* socket) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::getuid();
+}
 } // namespace
 
 SingleCopy::SingleCopy(const QString& lockPath, QObject* parent)
@@ -39,9 +50,11 @@ QString SingleCopy::defaultLockPath() {
 }
 
 QString SingleCopy::socketPathFor(const QString& lockPath) {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Only in the user's own runtime folder: in a shared one, another user could take the name
+    // first and receive what later starts say.
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
-        dir = QDir::tempPath();
+        return {};
     // A socket path has room for about 100 bytes: name it by a digest of the lock's path.
     const QByteArray digest =
         QCryptographicHash::hash(QFileInfo(lockPath).absoluteFilePath().toUtf8(), QCryptographicHash::Sha256)
@@ -51,6 +64,8 @@ QString SingleCopy::socketPathFor(const QString& lockPath) {
 }
 
 SingleCopy::Claim SingleCopy::claim(int waitMs) {
+    if (m_socketPath.isEmpty())
+        return Claim::Unguarded;
     QDir().mkpath(QFileInfo(m_lockPath).absolutePath());
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
@@ -105,6 +120,10 @@ void SingleCopy::listen() {
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (!sameUser(socket)) {
+                socket->abort();
+                continue;
+            }
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 if (!socket->canReadLine())
                     return;

@@ -26,7 +26,8 @@ public:
 
     // Beside the settings file of the account (~/.config/Tavlo).
     static QString defaultLockPath();
-    // Where a lock file's copy listens: in the user's runtime folder, named after the lock.
+    // Where a lock file's copy listens: in the user's runtime folder, named after the lock; empty
+    // without one, and the copy then runs unguarded.
     static QString socketPathFor(const QString& lockPath);
 
     // Blocks for at most waitMs, before any window exists.

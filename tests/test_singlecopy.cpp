@@ -6,7 +6,11 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QSystemTrayIcon>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <pwd.h>
+#include <unistd.h>
 
 // Starts of the real program against one settings folder: only one copy may run.
 class SingleCopyTest : public QObject {
@@ -70,6 +74,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended(*third), 30000);
         QCOMPARE(third->exitCode(), 0);
         QCOMPARE(tokens, QStringList({"launch-4711", ""}));
+    }
+
+    // With no runtime folder of the user's own, no socket goes where another user could take its
+    // name first: the copy runs unguarded.
+    void withoutARuntimeFolderNoSocketIsShared() {
+        QTemporaryDir tmp;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmpdir = qgetenv("TMPDIR");
+        auto restore = qScopeGuard([&] {
+            qputenv("XDG_RUNTIME_DIR", runtime);
+            qputenv("TMPDIR", tmpdir);
+        });
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        // Qt's own fallback folder made unusable: a file where it would be.
+        QFile blocker(tmp.filePath(QStringLiteral("runtime-") + QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name)));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        SingleCopy copy(tmp.filePath(QStringLiteral("config/velmora.lock")));
+        QCOMPARE(copy.claim(), SingleCopy::Claim::Unguarded);
+        QCOMPARE(QDir(tmp.path()).entryList({QStringLiteral("velmora-*")}, QDir::AllEntries | QDir::System),
+                 QStringList());
     }
 
     void aKilledCopyNeverBlocksTheNextStart() {
