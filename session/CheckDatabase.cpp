@@ -19,19 +19,41 @@
 #include <unistd.h>
 
 namespace {
-// SQLite's own result codes, as QSqlError::nativeErrorCode gives them.
-const QString Busy = QStringLiteral("5");
-const QString Locked = QStringLiteral("6");
-const QString Corrupt = QStringLiteral("11");
-const QString NotADatabase = QStringLiteral("26");
+// SQLite's own primary result codes; QSqlError::nativeErrorCode may give an extended one, whose
+// low byte is the primary.
+constexpr int Busy = 5;
+constexpr int Locked = 6;
+constexpr int Corrupt = 11;
+constexpr int NotADatabase = 26;
 
 int connectionCount = 0;
 
+int primaryCode(const QSqlError& error) {
+    return error.nativeErrorCode().toInt() & 0xFF;
+}
 bool damage(const QSqlError& error) {
-    return error.nativeErrorCode() == Corrupt || error.nativeErrorCode() == NotADatabase;
+    return primaryCode(error) == Corrupt || primaryCode(error) == NotADatabase;
 }
 bool lockedOut(const QSqlError& error) {
-    return error.nativeErrorCode() == Busy || error.nativeErrorCode() == Locked;
+    return primaryCode(error) == Busy || primaryCode(error) == Locked;
+}
+
+// The allow-list entries a set-aside file still shows, as "contact (account)"; none when it cannot
+// be read at all.
+QStringList journalOf(const QString& file) {
+    QStringList entries;
+    const QString name = QStringLiteral("velmora-set-aside-%1").arg(++connectionCount);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QSqlQuery query(db);
+        if (db.open() && query.exec(QStringLiteral("SELECT contact, account FROM allow_journal")))
+            while (query.next())
+                entries << QStringLiteral("%1 (%2)").arg(query.value(0).toString(), query.value(1).toString());
+    }
+    QSqlDatabase::removeDatabase(name);
+    return entries;
 }
 
 // Made before SQLite opens it, so it never exists readable by others; SQLite gives its
@@ -51,6 +73,7 @@ struct CheckDatabase::Connection {
     QString path;
     QString name = QStringLiteral("velmora-checks-%1").arg(++connectionCount);
     QString setAside;
+    QStringList stranded;
     QString problem;
     State state = State::Unusable;
 
@@ -132,17 +155,43 @@ std::optional<CheckDatabase::State> CheckDatabase::Connection::layOut() {
 
 CheckDatabase::CheckDatabase(const QString& path) : m(std::make_unique<Connection>()) {
     m->path = path;
-    if (const std::optional<State> state = m->open()) {
-        m->state = *state;
+    // A log left by a program that ended without closing may hold the journal's last entries.
+    // SQLite folds it in and deletes it when the connection closes, also on a damaged file: a copy
+    // keeps it until the file has opened well.
+    const QString log = path + QStringLiteral("-wal");
+    const QString logCopy = log + QStringLiteral(".opening");
+    QFile::remove(logCopy);
+    const bool copied = QFileInfo::exists(log) && QFile::copy(log, logCopy);
+    const std::optional<State> opened = m->open();
+    if (opened) {
+        QFile::remove(logCopy);
+        m->state = *opened;
         return;
     }
     // Set aside, never deleted: it may still hold something somebody wants.
     QSqlDatabase::removeDatabase(std::exchange(m->name, m->name + QStringLiteral("-new")));
-    m->setAside = path + QStringLiteral(".damaged-") +
-                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    const bool moved = QFile::rename(path, m->setAside);
-    QFile::remove(path + QStringLiteral("-wal"));
+    // With its write-ahead log, which may hold the last entries of the journal: without them,
+    // contacts Velmora put on the allow list would stay there for good.
+    const QString base = path + QStringLiteral(".damaged-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    bool moved = false;
+    for (int n = 1; !moved && n < 1000 && QFileInfo::exists(path); ++n) {
+        m->setAside = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
+        moved = !QFileInfo::exists(m->setAside) && QFile::rename(path, m->setAside);
+    }
     QFile::remove(path + QStringLiteral("-shm"));
+    if (moved) {
+        // A log still here would be read into the new file.
+        const QString asideLog = m->setAside + QStringLiteral("-wal");
+        if (copied) {
+            moved = QFile::rename(logCopy, asideLog);
+            QFile::remove(log);
+        } else if (QFileInfo::exists(log)) {
+            moved = QFile::rename(log, asideLog);
+        }
+    }
+    if (moved)
+        m->stranded = journalOf(m->setAside);
     m->state = moved && m->open() == State::Open ? State::Renewed : State::Unusable;
 }
 
@@ -158,6 +207,10 @@ CheckDatabase::State CheckDatabase::state() const {
 QString CheckDatabase::path() const {
     return m->path;
 }
+QStringList CheckDatabase::stranded() const {
+    return m->stranded;
+}
+
 QString CheckDatabase::setAsidePath() const {
     return m->setAside;
 }

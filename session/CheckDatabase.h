@@ -31,7 +31,10 @@ public:
     State state() const;
     bool usable() const { return state() == State::Open || state() == State::Renewed; }
     QString path() const;
-    QString setAsidePath() const; // where a damaged file went
+    QString setAsidePath() const; // where a damaged file went, with the log it had (-wal)
+    // Allow-list entries the damaged file still shows ("contact (account)"), which Velmora can no
+    // longer take off; it may hold others it cannot show.
+    QStringList stranded() const;
     QString problem() const;      // what the database said, for the user
     // For the check results, which share the file.
     QSqlDatabase connection() const;

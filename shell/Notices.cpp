@@ -36,8 +36,13 @@ QString database(const CheckDatabase& database) {
         return {};
     case CheckDatabase::State::Renewed:
         return QStringLiteral("Velmora's own database, %1, was damaged. It was set aside as %2 and a new one "
-                              "started: check results from before are gone. Your contacts are not affected.")
-            .arg(path, database.setAsidePath());
+                              "started: check results from before are gone. Your contacts are not affected.\n\n"
+                              "The second account's allow list may hold contacts Velmora put there and can no "
+                              "longer take off%3")
+            .arg(path, database.setAsidePath(),
+                 database.stranded().isEmpty()
+                     ? QStringLiteral(".")
+                     : QStringLiteral(": %1.").arg(database.stranded().join(QStringLiteral(", "))));
     case CheckDatabase::State::Locked:
     case CheckDatabase::State::Newer:
     case CheckDatabase::State::Unusable:

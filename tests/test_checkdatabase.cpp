@@ -91,6 +91,44 @@ private slots:
         QCOMPARE(again.entries("me@example.com"), QStringList{});
     }
 
+    // A damaged file goes aside whole, with the log that may hold the journal's last entries, and
+    // two in one second do not meet.
+    void aDamagedFileGoesAsideWithItsLog() {
+        QTemporaryDir live, dir;
+        const QString path = dir.filePath("velmora.db");
+        QByteArray log;
+        {
+            CheckDatabase db(live.filePath("velmora.db"));
+            QVERIFY(QSqlQuery(db.connection()).exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+            QCOMPARE(db.record("me@example.com", "bob@example.com"), AllowListJournal::Recorded::New);
+            // As a crash leaves it: the entry in the log, not yet in the file.
+            QVERIFY(QFile::copy(live.filePath("velmora.db"), path));
+            QFile wal(live.filePath("velmora.db-wal"));
+            QVERIFY(wal.open(QIODevice::ReadOnly));
+            log = wal.readAll();
+            QVERIFY(!log.isEmpty());
+        }
+        QStringList asides;
+        for (int i = 0; i < 2; ++i) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.write(QByteArray(100, 'x')); // no longer an SQLite file
+            file.close();
+            QFile wal(path + "-wal");
+            QVERIFY(wal.open(QIODevice::WriteOnly));
+            wal.write(log);
+            wal.close();
+            CheckDatabase db(path);
+            QCOMPARE(db.state(), CheckDatabase::State::Renewed);
+            asides << db.setAsidePath();
+            QFile moved(db.setAsidePath() + "-wal");
+            QVERIFY(moved.open(QIODevice::ReadOnly));
+            QCOMPARE(moved.readAll(), log);
+        }
+        QVERIFY(asides[0] != asides[1]);
+        QVERIFY(QFile::exists(asides[0]) && QFile::exists(asides[1]));
+    }
+
     // A write that fails is neither lost nor silent, and a clear that fails does not bring the
     // forgotten back: while another program holds the lock, and while the file takes no writes.
     void resultsOutlastAWriteThatFails() {
