@@ -165,8 +165,27 @@ LineKind classify(const char* b, const char* e, Field (&fields)[2]) {
     return writerShape(b, e, fields) ? LineKind::Record : splitLine(b, e, fields);
 }
 
+// Not an errno: a file that is no regular file of the user's own.
+constexpr int NotOwnRegularFile = 100000;
+
 QString errnoText(int e) {
+    // O_NOFOLLOW's answer to a link reads as a loop; say what it is.
+    if (e == ELOOP)
+        return QStringLiteral("it is a symbolic link, which Velmora does not follow");
+    if (e == NotOwnRegularFile)
+        return QStringLiteral("it is not a regular file of your own");
     return qt_error_string(e);
+}
+
+// The list is the user's: a link or a file someone else owns, planted where it is kept, is not
+// read or written. 0, or the error to report.
+int ownRegularFile(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    return S_ISREG(st.st_mode) && st.st_uid == ::getuid() ? 0 : NotOwnRegularFile;
 }
 
 int openRetry(const QByteArray& path, int flags, mode_t mode = 0) {
@@ -343,7 +362,14 @@ LoadResult readContactFileBytes(const QString& path, QByteArray* bytes) {
     LoadResult result;
     bytes->clear();
     const QByteArray native = QFile::encodeName(path);
-    const int fd = openRetry(native, O_RDONLY | O_CLOEXEC);
+    int fd = openRetry(native, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (const int e = ownRegularFile(fd)) {
+            ::close(fd);
+            fd = -1;
+            errno = e;
+        }
+    }
     if (fd < 0) {
         const int e = errno;
         const QString folder = folderOf(path);
@@ -412,14 +438,21 @@ struct AppendTarget {
 // A write-only file can still be saved to; a missing file is created, a missing folder is not.
 AppendTarget openForAppend(const QByteArray& native) {
     AppendTarget t;
-    t.fd = openRetry(native, O_RDWR | O_APPEND | O_CLOEXEC);
+    t.fd = openRetry(native, O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
     if (t.fd < 0 && errno == EACCES) {
-        t.fd = openRetry(native, O_WRONLY | O_APPEND | O_CLOEXEC);
+        t.fd = openRetry(native, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
         t.canReadTail = false;
     }
     if (t.fd < 0 && errno == ENOENT) {
-        t.fd = openRetry(native, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        t.fd = openRetry(native, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         t.created = t.fd >= 0;
+    }
+    if (t.fd >= 0) {
+        if (const int e = ownRegularFile(t.fd)) {
+            ::close(t.fd);
+            t.fd = -1;
+            errno = e;
+        }
     }
     return t;
 }

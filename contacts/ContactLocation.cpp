@@ -21,6 +21,18 @@ bool isWritableFolder(const QString& path) {
            ::access(native.constData(), W_OK | X_OK) == 0;
 }
 
+// A folder beside the program that someone else owns, or may write, is theirs to plant files in:
+// a link where the list or the database will be, a database of their making.
+bool sharedWithOthers(const QString& path) {
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           (st.st_uid != ::getuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0);
+}
+
+bool isOwnFolder(const QString& path) {
+    return isWritableFolder(path) && !sharedWithOthers(path);
+}
+
 QString userDataHome(const QString& xdgDataHome, const QString& home) {
     // A relative XDG_DATA_HOME is to be ignored: it would follow the working directory around.
     if (!xdgDataHome.isEmpty() && QDir::isAbsolutePath(xdgDataHome))
@@ -48,7 +60,7 @@ QString inTheUsersFolder(const QString& xdgDataHome, const QString& home) {
 
 QString choose(const QString& programDir, const QString& xdgDataHome, const QString& home) {
     const QString beside = besideTheProgram(programDir);
-    if (isWritableFolder(beside))
+    if (isOwnFolder(beside))
         return beside + QLatin1Char('/') + kFileName;
     return inTheUsersFolder(xdgDataHome, home);
 }
@@ -57,13 +69,19 @@ Placement place(const QString& programDir, const QString& xdgDataHome, const QSt
                 const std::function<bool(const QString&)>& writable) {
     const auto canWrite = writable ? writable : isWritableFolder;
     const QString beside = besideTheProgram(programDir);
-    if (canWrite(beside))
-        return {beside + QLatin1Char('/') + kFileName, {}, false};
-    Placement placement{inTheUsersFolder(xdgDataHome, home), {}, false};
+    const bool shared = QFileInfo::exists(beside) && sharedWithOthers(beside);
+    if (canWrite(beside) && !shared)
+        return {beside + QLatin1Char('/') + kFileName, {}, false, {}};
+    Placement placement{inTheUsersFolder(xdgDataHome, home), {}, false, {}};
     const QString folder = QDir::cleanPath(placement.file + QStringLiteral("/.."));
     if (!isWritableFolder(folder)) {
         makeOwnFolder(QDir::cleanPath(folder + QStringLiteral("/..")));
         makeOwnFolder(folder);
+    }
+    if (shared) {
+        // Nothing in it is used, nor copied: whatever is there may have been planted.
+        placement.sharedFolder = beside;
+        return placement;
     }
     const QString readOnly = beside + QLatin1Char('/') + kFileName;
     if (!QFileInfo(readOnly).isFile())

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the contact file lives. One rule: data/database.dat beside the program when that data/ folder
-// exists and can be written (a portable copy, and where users of the old program keep their file);
+// exists, can be written and is the user's alone (a portable copy, and where users of the old program
+// keep their file);
 // otherwise the user's own data folder, $XDG_DATA_HOME/Velmora/data/database.dat (by default
 // ~/.local/share/Velmora/data/database.dat), as for a program installed system-wide. A list beside the
 // program that cannot be written there is not lost: the first start that finds it copies it into the
@@ -19,6 +20,7 @@ struct Placement {
     QString file;         // the contact file of this run
     QString readOnlyFile; // a list beside the program that cannot be written there, or empty
     bool copied = false;  // this start copied it into file
+    QString sharedFolder; // a data/ beside the program not used: someone else owns or may write it
 };
 
 // The rule with what it does: the user's data folder is made (owner only) when it is the place, and a

@@ -37,6 +37,13 @@ QString filePath() {
     return programSettings().fileName();
 }
 
+void keepPrivate() {
+    const QByteArray native = QFile::encodeName(filePath());
+    struct stat st;
+    if (::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        ::chmod(native.constData(), 0600);
+}
+
 QString get(const QString& key, const QString& defaultValue) {
     QSettings s = programSettings();
     return s.value(kSection + QLatin1Char('/') + key, defaultValue).toString();
@@ -62,7 +69,10 @@ void remove(const QString& key) {
 } // namespace AccountStore
 
 Passwords::Passwords(std::unique_ptr<Keyring> keyring, int keyringWaitMs)
-    : m_keyring(std::move(keyring)), m_keyringWaitMs(keyringWaitMs), m_context(std::make_unique<QObject>()) {}
+    : m_keyring(std::move(keyring)), m_keyringWaitMs(keyringWaitMs), m_context(std::make_unique<QObject>()) {
+    // The file may hold a password from an earlier version.
+    AccountStore::keepPrivate();
+}
 
 Passwords::~Passwords() = default;
 

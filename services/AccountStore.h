@@ -19,6 +19,8 @@ QString get(const QString& key, const QString& defaultValue);
 void save(const QString& key, const QString& value);
 void remove(const QString& key);
 QString filePath();
+// A settings file an older version left readable to others becomes the owner's alone.
+void keepPrivate();
 
 } // namespace AccountStore
 

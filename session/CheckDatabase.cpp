@@ -58,14 +58,23 @@ QStringList journalOf(const QString& file) {
 
 // Made before SQLite opens it, so it never exists readable by others; SQLite gives its
 // write-ahead log and index the same mode.
-bool createPrivately(const QString& path) {
+// A link, or a file someone else owns, planted where it is kept is not used: SQLite would follow
+// the one, and the other would let its owner read the account's journal or fill it.
+bool createPrivately(const QString& path, QString* why) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *why = errno == ELOOP ? QStringLiteral("it is a symbolic link, which Velmora does not follow")
+                              : QString::fromLocal8Bit(std::strerror(errno));
         return false;
-    ::fchmod(fd, 0600);
+    }
+    struct stat st;
+    const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid();
+    const bool kept = own && ::fchmod(fd, 0600) == 0;
+    if (!kept)
+        *why = own ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("it is not a regular file of your own");
     ::close(fd);
-    return true;
+    return kept;
 }
 } // namespace
 
@@ -96,10 +105,8 @@ struct CheckDatabase::Connection {
 };
 
 std::optional<CheckDatabase::State> CheckDatabase::Connection::open() {
-    if (!createPrivately(path)) {
-        problem = QString::fromLocal8Bit(std::strerror(errno));
+    if (!createPrivately(path, &problem))
         return State::Unusable;
-    }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);

@@ -317,8 +317,10 @@ void MainWindow::LoadContactFile() {
     c.emailRows->showNewRows();
     // A missing file is nothing saved yet: the first save creates it.
     pendingNotices << Notices::load(result, parts.contactFile.file);
-    if (const QString told = Notices::readOnlyContactFile(parts.contactFile); !told.isEmpty())
-        pendingNotices << told;
+    for (const QString& told :
+         {Notices::readOnlyContactFile(parts.contactFile), Notices::sharedDataFolder(parts.contactFile)})
+        if (!told.isEmpty())
+            pendingNotices << told;
 }
 
 void MainWindow::Timer3_Timer() {

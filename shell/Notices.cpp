@@ -75,6 +75,21 @@ QString saveFailed(const QString& error, bool leavingCalledOff) {
         .arg(error, leaving);
 }
 
+QString sharedDataFolder(const ContactLocation::Placement& placement) {
+    if (placement.sharedFolder.isEmpty())
+        return {};
+    QSettings settings = programSettings();
+    const QString told = QStringLiteral("Contacts/ToldOfSharedFolder");
+    if (settings.value(told).toString() == placement.sharedFolder)
+        return {};
+    settings.setValue(told, placement.sharedFolder);
+    return QStringLiteral("The folder beside the program, %1, belongs to someone else or others may write in it, so "
+                          "Velmora does not use it: anyone who can write there could plant files for Velmora to "
+                          "open. Velmora keeps your list in %2. A list of yours in the shared folder stays as it "
+                          "is; move it there yourself if you want it.")
+        .arg(placement.sharedFolder, placement.file);
+}
+
 QString readOnlyContactFile(const ContactLocation::Placement& placement) {
     if (placement.readOnlyFile.isEmpty())
         return {};

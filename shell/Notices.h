@@ -20,5 +20,7 @@ QString noClient();
 QString saveFailed(const QString& error, bool leavingCalledOff);
 // A list beside the program that Velmora cannot write there, told once; empty once told.
 QString readOnlyContactFile(const ContactLocation::Placement& placement);
+// A data/ beside the program that others own or may write, and so is not used; told once.
+QString sharedDataFolder(const ContactLocation::Placement& placement);
 
 } // namespace Notices

@@ -129,6 +129,25 @@ private slots:
         QVERIFY(QFile::exists(asides[0]) && QFile::exists(asides[1]));
     }
 
+    // A link where the database is kept is not followed: the file it points to stays as it was.
+    void aPlantedLinkIsNotFollowed() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("someone-elses.db");
+        {
+            QFile other(target);
+            QVERIFY(other.open(QIODevice::WriteOnly));
+            other.write("not Velmora's");
+        }
+        QVERIFY(QFile::link(target, dir.filePath("velmora.db")));
+        CheckDatabase db(dir.filePath("velmora.db"));
+        QCOMPARE(db.state(), CheckDatabase::State::Unusable);
+        QVERIFY2(db.problem().contains("symbolic link"), qPrintable(db.problem()));
+        QFile other(target);
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        QCOMPARE(other.readAll(), QByteArray("not Velmora's"));
+        QCOMPARE(QFileInfo(target).permissions() & QFile::ReadOther, QFile::ReadOther);
+    }
+
     // A write that fails is neither lost nor silent, and a clear that fails does not bring the
     // forgotten back: while another program holds the lock, and while the file takes no writes.
     void resultsOutlastAWriteThatFails() {

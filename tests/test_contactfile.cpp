@@ -63,6 +63,7 @@ class ContactFileTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void aPlantedFileIsNeitherReadNorWritten();
     void recordLayout_data();
     void recordLayout();
     void roundTrip_data();
@@ -402,8 +403,8 @@ void ContactFileTest::failedSaveTellsPathAndReason_data() {
                                       << "permission denied";
     QTest::newRow("immutable file") << "immutable"
                                     << "not permitted";
-    QTest::newRow("device full") << "device full"
-                                 << "no space left";
+    QTest::newRow("a device, not a file") << "device full"
+                                          << "not a regular file";
 }
 
 void ContactFileTest::failedSaveTellsPathAndReason() {
@@ -523,6 +524,32 @@ void ContactFileTest::storableFields() {
         const Records back = parseContactRecords(encodeRecord(field, field));
         QCOMPARE(shown(back), shown({{field, field}}));
     }
+}
+
+// Where the list is kept, a link or a file of someone else's is neither read nor written through:
+// the file it points to stays as it was, and the user is told why.
+void ContactFileTest::aPlantedFileIsNeitherReadNorWritten() {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("elsewhere");
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(writeAll(target, encodeRecord("Eve", "eve@x")));
+    QVERIFY(QFile::link(target, path));
+    QByteArray bytes;
+    const LoadResult read = readContactFileBytes(path, &bytes);
+    QCOMPARE(read.status, LoadStatus::ReadError);
+    QVERIFY2(read.error.contains("symbolic link"), qPrintable(read.error));
+    const SaveResult saved = appendContactRecords(path, QList<ContactRecord>{{"Ann", "ann@x"}});
+    QVERIFY(!saved.ok);
+    QCOMPARE(readAll(target), encodeRecord("Eve", "eve@x"));
+
+    if (::getuid() != 0)
+        QSKIP("giving a file to another user needs root");
+    QVERIFY(QFile::remove(path));
+    QVERIFY(writeAll(path, encodeRecord("Eve", "eve@x")));
+    QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+    QCOMPARE(readContactFileBytes(path, &bytes).status, LoadStatus::ReadError);
+    QVERIFY(!appendContactRecords(path, QList<ContactRecord>{{"Ann", "ann@x"}}).ok);
+    QCOMPARE(readAll(path), encodeRecord("Eve", "eve@x"));
 }
 
 QTEST_GUILESS_MAIN(ContactFileTest)

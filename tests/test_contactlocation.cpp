@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Where the contact list is kept when the program is installed where the user cannot write.
@@ -80,6 +81,22 @@ private slots:
         QCOMPARE(bytes, theirs + "\"Bob\",\"bob@x\"\r\n");
         QVERIFY(beside.open(QIODevice::ReadOnly));
         QCOMPARE(beside.readAll(), theirs);
+    }
+
+    // A data/ beside the program that others may write is theirs to plant files in: not used, not
+    // copied from, and the user hears of it.
+    void aDataFolderOthersMayWriteIsNotUsed() {
+        QTemporaryDir program, home;
+        const QString beside = program.path() + QStringLiteral("/data");
+        QVERIFY(QDir(program.path()).mkdir(QStringLiteral("data")));
+        QVERIFY(appendContactRecords(beside + QStringLiteral("/database.dat"), QList<ContactRecord>{{"Eve", "eve@x"}}).ok);
+        QVERIFY(::chmod(QFile::encodeName(beside).constData(), 0777) == 0);
+        const ContactLocation::Placement placed =
+            ContactLocation::place(program.path(), home.path() + QStringLiteral("/share"), home.path());
+        QCOMPARE(placed.file, home.path() + QStringLiteral("/share/Velmora/data/database.dat"));
+        QCOMPARE(placed.sharedFolder, beside);
+        QVERIFY(!QFileInfo::exists(placed.file));
+        QCOMPARE(ContactLocation::choose(program.path(), home.path() + "/share", home.path()), placed.file);
     }
 };
 

@@ -171,6 +171,18 @@ private slots:
         QCOMPARE(AccountStore::get("Server", {}), QStringLiteral("127.0.0.1:%1").arg(service.serverPort()));
     }
 
+    // An older version left the file, which may hold the password, readable to others.
+    void aSettingsFileReadableToOthersBecomesTheUsersAlone()
+    {
+        ShellHarness h;
+        AccountStore::save("Usrname", "a@b");
+        QVERIFY(QFile::setPermissions(AccountStore::filePath(), QFile::ReadOwner | QFile::WriteOwner |
+                                                                   QFile::ReadGroup | QFile::ReadOther));
+        h.program();
+        QCOMPARE(QFile::permissions(AccountStore::filePath()) & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+    }
+
     void registrationLinkOpensThroughTheDesktop()
     {
         ShellHarness h;
