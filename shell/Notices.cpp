@@ -75,14 +75,22 @@ QString saveFailed(const QString& error, bool leavingCalledOff) {
         .arg(error, leaving);
 }
 
-QString sharedDataFolder(const ContactLocation::Placement& placement) {
-    if (placement.sharedFolder.isEmpty())
-        return {};
+namespace {
+// True the first time what is noted under key is about this path, across runs.
+bool firstTold(const QString& key, const QString& path) {
+    if (path.isEmpty())
+        return false;
     QSettings settings = programSettings();
-    const QString told = QStringLiteral("Contacts/ToldOfSharedFolder");
-    if (settings.value(told).toString() == placement.sharedFolder)
+    if (settings.value(key).toString() == path)
+        return false;
+    settings.setValue(key, path);
+    return true;
+}
+} // namespace
+
+QString sharedDataFolder(const ContactLocation::Placement& placement) {
+    if (!firstTold(QStringLiteral("Contacts/ToldOfSharedFolder"), placement.sharedFolder))
         return {};
-    settings.setValue(told, placement.sharedFolder);
     return QStringLiteral("The folder beside the program, %1, belongs to someone else or others may write in it, so "
                           "Velmora does not use it: anyone who can write there could plant files for Velmora to "
                           "open. Velmora keeps your list in %2. A list of yours in the shared folder stays as it "
@@ -91,13 +99,8 @@ QString sharedDataFolder(const ContactLocation::Placement& placement) {
 }
 
 QString readOnlyContactFile(const ContactLocation::Placement& placement) {
-    if (placement.readOnlyFile.isEmpty())
+    if (!firstTold(QStringLiteral("Contacts/ToldOf"), placement.readOnlyFile))
         return {};
-    QSettings settings = programSettings();
-    const QString told = QStringLiteral("Contacts/ToldOf");
-    if (settings.value(told).toString() == placement.readOnlyFile)
-        return {};
-    settings.setValue(told, placement.readOnlyFile);
     if (placement.copied)
         return QStringLiteral("Your contact list beside the program, %1, cannot be written there, so Velmora copied "
                               "it to %2 and keeps your list there from now on. The file beside the program stays "
