@@ -155,6 +155,9 @@ std::optional<CheckDatabase::State> CheckDatabase::Connection::layOut() {
                       // answered before it started.
                       exec(QStringLiteral("CREATE TABLE IF NOT EXISTS run (id INTEGER PRIMARY KEY CHECK (id = 1), "
                                           "started_at INTEGER NOT NULL, completed INTEGER NOT NULL)")) &&
+                      // Per address in lower case: whether the watch last knew the contact online.
+                      exec(QStringLiteral("CREATE TABLE IF NOT EXISTS watches (address TEXT PRIMARY KEY, "
+                                          "known_online INTEGER NOT NULL) WITHOUT ROWID")) &&
                       exec(QStringLiteral("PRAGMA user_version=%1").arg(LayoutVersion)) &&
                       exec(QStringLiteral("COMMIT"));
     return made ? State::Open : State::Unusable;

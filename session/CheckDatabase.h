@@ -8,12 +8,12 @@
 #include <memory>
 
 // The program's own database (SQLite) beside the contact file: the allow-list journal, per
-// account, and the check results. The contact file keeps its format for the programs that read it; this file is
+// account, the check results and the watched contacts. The contact file keeps its format for the programs that read it; this file is
 // Velmora's alone, readable by its owner only. A damaged one is set aside and a new one started;
 // one that another program holds locked, or that a newer Velmora laid out, is left as it is.
 class CheckDatabase : public AllowListJournal {
 public:
-    static constexpr int LayoutVersion = 1;
+    static constexpr int LayoutVersion = 2;
 
     enum class State {
         Open,

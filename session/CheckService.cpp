@@ -47,6 +47,10 @@ private:
 };
 } // namespace
 
+std::unique_ptr<RunClock> steadyClock() {
+    return std::make_unique<SteadyClock>();
+}
+
 CheckService::CheckService(CheckEngine& engine, QObject* parent, RunClock* clock, BusyBackoff backoff)
     : QObject(parent), m_engine(engine), m_ownClock(clock ? nullptr : std::make_unique<SteadyClock>()),
       m_clock(clock ? *clock : *m_ownClock), m_backoff(backoff), m_feedTimer(new QTimer(this)) {
@@ -92,7 +96,7 @@ void CheckService::check(const QString& contact) {
     const QString older = std::exchange(m_single, QString());
     if (const auto it = m_flights.find(older); it != m_flights.end() && it->single) {
         it->single = false;
-        if (!it->run)
+        if (!it->run && !it->watch)
             m_engine.cancel(it->id);
     }
     const QString key = contact.toLower();
@@ -122,29 +126,39 @@ void CheckService::ended(int id, const QString& contact, Outcome outcome) {
         m_single.clear();
         emit checked(contact, outcome);
     }
-    if (!runGoing())
-        return;
-    if (!flight.run) {
-        feed(); // its switchboard is free for the run
-        return;
+    if (flight.watch) {
+        --m_watch.underWay;
+        if (sessionWasDown(outcome)) {
+            m_watch.paused = true;
+            m_watch.queue.push_front(contact);
+        } else if (outcome == Outcome::Busy) {
+            m_watch.queue.push_back(contact);
+        }
     }
-    --m_run.underWay;
-    if (sessionWasDown(outcome)) {
-        m_run.paused = true; // asked again once the session is back
-    } else if (outcome == Outcome::Busy) {
-        m_run.again.push_back(contact); // no answer yet: asked again, later
-        emit runChanged(progress());
+    if (runGoing() && flight.run) {
+        --m_run.underWay;
+        if (sessionWasDown(outcome)) {
+            m_run.paused = true; // asked again once the session is back
+        } else if (outcome == Outcome::Busy) {
+            m_run.again.push_back(contact); // no answer yet: asked again, later
+            emit runChanged(progress());
+        } else if (kind) {
+            noteRunAnswer(*kind == ResultKind::Online);
+        }
     }
-    else if (kind)
-        noteRunAnswer(*kind == ResultKind::Online);
-    feed();
+    feed(); // its switchboard is free
 }
 
 void CheckService::sessionChanged(const SessionStatus& status) {
     emit statusChanged(status);
+    const bool down = status.state != SessionState::SignedIn;
+    if (!down) {
+        m_watch.paused = false;
+        if (!m_watch.queue.empty())
+            feed();
+    }
     if (!runGoing())
         return;
-    const bool down = status.state != SessionState::SignedIn;
     if (down == m_run.paused)
         return;
     m_run.paused = down;
@@ -188,7 +202,7 @@ void CheckService::stopChecking() {
             continue;
         }
         it->run = false;
-        if (it->single) {
+        if (it->single || it->watch) {
             ++it;
             continue;
         }
@@ -300,23 +314,59 @@ bool CheckService::nextAddress(QString* address) {
     return false;
 }
 
+// The watch's next address not under way; one that is counts for the round as it stands.
+bool CheckService::nextWatchAddress(QString* address) {
+    while (!m_watch.queue.empty()) {
+        const QString candidate = m_watch.queue.front();
+        const auto flight = m_flights.find(candidate.toLower());
+        if (flight == m_flights.end()) {
+            *address = candidate;
+            return true;
+        }
+        m_watch.queue.pop_front();
+        if (!flight->watch) {
+            flight->watch = true;
+            ++m_watch.underWay;
+        }
+    }
+    return false;
+}
+
 void CheckService::feed() {
-    if (!runGoing() || m_run.paused)
-        return;
-    while (paceAllows()) {
+    for (;;) {
         QString address;
-        if (!nextAddress(&address)) {
+        const bool watchReady = !m_watch.paused && m_engine.status().state == SessionState::SignedIn &&
+                                nextWatchAddress(&address);
+        const bool runReady = runGoing() && !m_run.paused;
+        if (!watchReady && !runReady)
+            break;
+        if (!paceAllows())
+            break;
+        if (watchReady) {
+            m_watch.queue.pop_front();
+        } else if (!nextAddress(&address)) {
             if (m_run.cursor >= m_run.list->rows() && m_run.underWay == 0 && m_run.again.empty())
                 finishRun(true);
-            return;
+            break;
         }
         const int id = startFlight(address);
-        m_flights[address.toLower()].run = true;
-        ++m_run.underWay;
+        Flight& flight = m_flights[address.toLower()];
+        (watchReady ? flight.watch : flight.run) = true;
+        ++(watchReady ? m_watch.underWay : m_run.underWay);
         m_engine.check(id, address);
-        if (!runGoing() || m_run.paused)
-            return;
     }
+    if (m_watch.going && m_watch.queue.empty() && m_watch.underWay == 0) {
+        m_watch.going = false;
+        emit watchRoundEnded();
+    }
+}
+
+void CheckService::watchRound(const QStringList& addresses) {
+    if (m_watch.going)
+        return;
+    m_watch.going = true;
+    m_watch.queue.assign(addresses.begin(), addresses.end());
+    feed();
 }
 
 RunProgress CheckService::progress() const {

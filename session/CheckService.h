@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -51,6 +52,9 @@ public:
     // Calls wake once at the time given, or soon after; a later call replaces the one waiting.
     virtual void wakeAt(qint64 at, std::function<void()> wake) = 0;
 };
+
+// The system's steady clock, with a timer of its own.
+std::unique_ptr<RunClock> steadyClock();
 
 struct RunProgress {
     bool going = false;
@@ -103,11 +107,18 @@ public:
     };
     Plan plan(RunList& list);
 
+    // One round of the watch: each address asked once, at the pace and beside a run, on the same
+    // switchboards; one already under way is not asked again, its answer counts for the round.
+    // While the session is down the round waits for it. Ignored while a round goes.
+    void watchRound(const QStringList& addresses);
+    bool watchGoing() const { return m_watch.going; }
+
 signals:
     void statusChanged(const SessionStatus& status);
     // The answer to the latest single check.
     void checked(const QString& contact, Outcome outcome);
     void runChanged(const RunProgress& progress);
+    void watchRoundEnded();
 
 private:
     struct Flight {
@@ -115,6 +126,7 @@ private:
         QString contact;
         bool single = false;
         bool run = false;
+        bool watch = false;
     };
 
     int startFlight(const QString& contact);
@@ -127,6 +139,7 @@ private:
     void serverBusy();
     void finishRun(bool completed);
     void noteRunAnswer(bool online);
+    bool nextWatchAddress(QString* address);
 
     CheckEngine& m_engine;
     CheckResults* m_results = nullptr;
@@ -148,6 +161,12 @@ private:
         std::deque<qint64> answers; // when the latest answers came, for the time left
         std::deque<QString> again;  // answered "busy": asked again before the rest of the list
     } m_run;
+    struct Watch {
+        bool going = false;
+        bool paused = false; // cut off by the session: waits until it is back
+        int underWay = 0;
+        std::deque<QString> queue;
+    } m_watch;
     std::unique_ptr<RunClock> m_ownClock;
     RunClock& m_clock;
     BusyBackoff m_backoff;
