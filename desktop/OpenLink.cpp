@@ -24,9 +24,15 @@ bool desktopHasHandler(const QString& scheme)
 
 bool desktopOpens(const QUrl& target)
 {
-    if (target.scheme() == QLatin1String("mailto") && !desktopHasHandler(target.scheme()))
+    // xdg-open hands a link nobody takes to a web browser: these go only where a handler is set.
+    const bool mustHaveHandler = target.scheme() == QLatin1String("mailto") || target.scheme() == QLatin1String("msnim");
+    if (!mustHaveHandler)
+        return QDesktopServices::openUrl(target);
+    if (!desktopHasHandler(target.scheme()))
         return false;
-    return QDesktopServices::openUrl(target);
+    // The handler just found is the one xdg-open starts, whatever Qt's platform plugin offers.
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromUtf8(target.toEncoded())}) ||
+           QDesktopServices::openUrl(target);
 }
 } // namespace
 

@@ -41,6 +41,12 @@ public:
     // cannot tell.
     virtual std::optional<QString> MySigninName() = 0;
 
+    // Whether this client can reach the contact at all, answered later: a client that cannot is
+    // passed over for whatever else the desktop has.
+    virtual void takesContact(const QString& contact, std::function<void(bool takes)> then) {
+        then(!contact.isEmpty());
+    }
+
     virtual void InstantMessage(const QString& contact, Done done) = 0;
     virtual void StartVoice(const QString& contact, Done done) = 0;
     virtual void SendMail(const QString& contact, Done done) = 0;

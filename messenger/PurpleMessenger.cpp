@@ -29,6 +29,9 @@ constexpr int ConversationIm = 1;  // PURPLE_CONV_TYPE_IM
 constexpr int MediaCapsAudio = 1;
 constexpr int MediaAudio = 3; // PURPLE_MEDIA_AUDIO = RECV_AUDIO | SEND_AUDIO
 
+// libpurple's own MSN protocol, gone since Pidgin 2.12, and the third-party plugin's.
+const QStringList MsnProtocols = {QStringLiteral("prpl-msn"), QStringLiteral("prpl-msn-pecan")};
+
 // A client that takes longer than this to answer one question is as good as gone.
 constexpr int CallTimeoutMs = 1500;
 // Signals keep the cached status current; this only bounds the harm of one that got lost.
@@ -162,6 +165,33 @@ struct PurpleMessenger::Client {
                  }
                  account.id = ids.first();
                  nextAccount(std::make_shared<AccountSearch>(AccountSearch{ids, 0, contact, account, then}));
+             });
+    }
+
+    // Whether any signed-in account speaks MSN or has the contact as a buddy, one account after
+    // the other.
+    void takes(QList<int> ids, const QString& contact, std::function<void(bool)> then) {
+        if (ids.isEmpty())
+            return then(false);
+        const int id = ids.takeFirst();
+        auto next = [this, ids, contact, then] { takes(ids, contact, then); };
+        call(QStringLiteral("PurpleAccountIsConnected"), {id}, QLatin1String("i"),
+             [this, id, contact, then, next](const Reply& connected) {
+                 if (!connected)
+                     return then(false);
+                 if (connected.number() == 0)
+                     return next();
+                 call(QStringLiteral("PurpleAccountGetProtocolId"), {id}, QLatin1String("s"),
+                      [this, id, contact, then, next](const Reply& protocol) {
+                          if (protocol && MsnProtocols.contains(protocol.text()))
+                              return then(true);
+                          call(QStringLiteral("PurpleFindBuddy"), {id, contact}, QLatin1String("i"),
+                               [then, next](const Reply& buddy) {
+                                   if (buddy && buddy.number() != 0)
+                                       return then(true);
+                                   next();
+                               });
+                      });
              });
     }
 
@@ -315,6 +345,17 @@ ClientResult noContact() {
     return ClientResult::failure(PurpleMessenger::tr("No contact is selected."));
 }
 } // namespace
+
+void PurpleMessenger::takesContact(const QString& contact, std::function<void(bool takes)> then) {
+    if (contact.isEmpty() || !client->bus.isConnected())
+        return then(false);
+    client->call(QStringLiteral("PurpleAccountsGetAllActive"), {}, QLatin1String("ai"),
+                 [this, contact, then](const Reply& active) {
+                     if (!active)
+                         return then(false);
+                     client->takes(active.ids(), contact, then);
+                 });
+}
 
 void PurpleMessenger::InstantMessage(const QString& contact, Done done) {
     if (contact.isEmpty())

@@ -23,6 +23,8 @@ public:
     bool statusPending() override;
     bool answering() override;
     std::optional<QString> MySigninName() override;
+    // With a signed-in account of an MSN protocol, or one that has the contact as a buddy.
+    void takesContact(const QString& contact, std::function<void(bool takes)> then) override;
     void InstantMessage(const QString& contact, Done done) override;
     void StartVoice(const QString& contact, Done done) override;
     void SendMail(const QString& contact, Done done) override;

@@ -15,6 +15,8 @@ packages=(
   gnome-keyring libsecret-tools
   # tests: a real Wayland compositor, run headless
   weston
+  # tests: the desktop's own link handlers (xdg-mime, xdg-open)
+  xdg-utils
 )
 
 missing=()

@@ -68,7 +68,7 @@ MainWindow::MainWindow(Layout layout, const ProgramParts& parts)
     connect(c.txtEmail, &QLineEdit::returnPressed, c.cmdAdd, &QPushButton::click);
     connect(c.Image4, &ClickableLabel::clicked, this, &MainWindow::Image4_Click);
     connect(c.lblAdd, &ClickableLabel::clicked, this, &MainWindow::lblAdd_Click);
-    actions = std::make_unique<ContactActions>(this, MessengerClient);
+    actions = std::make_unique<ContactActions>(this, MessengerClient, parts.desktop);
     saveDisplay = std::make_unique<SaveDisplay>(this, c.pb1, tpb, tpb1, parts.shutdown);
     saving = std::make_unique<SaveRules>(
         *saveDisplay, [this] { return this->parts.contacts.appendUnsaved(this->parts.contactFile.file); },
@@ -510,7 +510,10 @@ void MainWindow::statusTestedAction(ContactActions::Call call) {
 }
 
 void MainWindow::mnuConvo_Click() {
-    statusTestedAction(&Messenger::InstantMessage);
+    QString contact;
+    if (selectedContact() || !actions->clientOffline())
+        if (requireSelection(&contact))
+            actions->handOff(&Messenger::InstantMessage, contact, true);
 }
 
 void MainWindow::mnuEmail_Click() {
@@ -524,5 +527,5 @@ void MainWindow::mnuProfile_Click() {
 void MainWindow::mnuVConvo_Click() {
     QString contact;
     if (requireSelection(&contact))
-        actions->run(&Messenger::StartVoice, contact);
+        actions->handOff(&Messenger::StartVoice, contact, false);
 }

@@ -24,6 +24,7 @@ public:
     bool polled = false; // it cannot say when its status changes: the window asks at every tick
     bool pending = false; // it has not said its status yet
     bool silent = false;  // it takes actions and never answers them
+    bool takes = true;    // it can reach the contacts (an MSN account, or they are its buddies)
     std::optional<QString> signinName = QStringLiteral("me@example.com");
     ClientResult answer; // what every action returns
     QStringList calls;   // "InstantMessage:addr", ...
@@ -45,6 +46,7 @@ public:
     }
     bool reportsStatusChanges() const override { return !polled; }
     std::optional<QString> MySigninName() override { return signinName; }
+    void takesContact(const QString& c, std::function<void(bool)> then) override { then(takes && !c.isEmpty()); }
     void InstantMessage(const QString& c, Done done) override { record("InstantMessage", c, done); }
     void StartVoice(const QString& c, Done done) override { record("StartVoice", c, done); }
     void SendMail(const QString& c, Done done) override { record("SendMail", c, done); }
