@@ -4,6 +4,7 @@
 #include "messenger/PurpleMessenger.h"
 #include "services/CommandLine.h"
 #include "services/Keyring.h"
+#include "services/ProgramSettings.h"
 #include "session/Protocol.h"
 #include "shell/SignInWindow.h"
 
@@ -12,6 +13,13 @@
 #include <QSystemTrayIcon>
 
 namespace {
+// [Watch] EveryMinutes: a whole number of minutes, at least one.
+int watchMinutes() {
+    bool whole = false;
+    const int minutes = programSettings().value(QStringLiteral("Watch/EveryMinutes")).toString().toInt(&whole);
+    return whole ? std::max(1, minutes) : Watcher::DefaultMinutes;
+}
+
 // Qt's Wayland plugin activates a window with the token it finds here, and then forgets it.
 void passActivationToken(const QString& token) {
     if (!token.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
@@ -43,7 +51,8 @@ Program::Program(Platform given)
       // The server is weighed at every sign-in: the settings file may name another by then.
       session(database.usable() ? &database : nullptr,
               [server = platform.server] { return CommandLine::currentServer(server).setting; }),
-      checks(session, nullptr, platform.clock),
+      checks(session, nullptr, platform.clock), watches(database.usable() ? &database : nullptr),
+      watcher(checks, results, watches, platform.watchClock),
       parts{shutdown,
             passwords,
             contacts,
@@ -59,8 +68,12 @@ Program::Program(Platform given)
             },
             platform.trayExists,
             [this](Layout layout) { return mainWindow(layout); },
-            [this] { return main.get(); }} {
+            [this] { return main.get(); },
+            watches,
+            watcher,
+            notifications} {
     checks.setResults(&results);
+    watcher.start(watchMinutes());
 }
 
 Program::~Program() {
@@ -68,9 +81,12 @@ Program::~Program() {
     main.reset();
 }
 
-void Program::start() {
+void Program::start(bool inTray) {
     auto* signIn = new SignInWindow(parts);
-    signIn->show();
+    if (inTray)
+        signIn->startInTray();
+    else
+        signIn->show();
 }
 
 MainWindow* Program::mainWindow(Layout layout) {

@@ -10,6 +10,9 @@
 #include "session/CheckResults.h"
 #include "session/CheckService.h"
 #include "session/ServiceSession.h"
+#include "session/Watcher.h"
+#include "session/Watches.h"
+#include "desktop/DesktopNotifications.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramParts.h"
 #include "shell/Shutdown.h"
@@ -29,6 +32,7 @@ struct Platform {
     std::function<bool()> trayExists;
     std::function<void()> endProgram; // how the program ends at once; empty leaves the event loop
     RunClock* clock = nullptr;        // the run's pace; nullptr keeps the system's
+    RunClock* watchClock = nullptr;   // the watch's rounds; nullptr keeps the system's
 
     // This desktop: the list placed for this run, its default link handlers, libpurple's client,
     // the desktop's keyring, the primary screen and the tray as they are.
@@ -45,8 +49,9 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    // Shows the sign-in window; the rest follows from what the user does.
-    void start();
+    // Shows the sign-in window; the rest follows from what the user does. In the tray: signed in
+    // with the stored account, the window hidden.
+    void start(bool inTray = false);
     // Shows whichever window of the program the user works in, in front: the sign-in window until
     // the account is handed over, then the main window (back from the tray if need be), and an open
     // modal box above it. activationToken: what the desktop gave a later start (Wayland).
@@ -60,6 +65,9 @@ public:
     CheckResults results;
     ServiceSession session;
     CheckService checks;
+    Watches watches;
+    Watcher watcher;
+    DesktopNotifications notifications;
     const ProgramParts parts;
 
 private:

@@ -39,6 +39,6 @@ int main(int argc, char** argv) {
 
     Program program(Platform::ofThisDesktop(options.server));
     QObject::connect(&copy, &SingleCopy::comeForward, [&program](const QString& token) { program.bringForward(token); });
-    program.start();
+    program.start(options.tray);
     return QApplication::exec();
 }

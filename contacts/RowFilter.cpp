@@ -34,20 +34,30 @@ void RowFilter::setOnline(std::optional<std::vector<quint32>> rows) {
     apply();
 }
 
+void RowFilter::setWatched(std::optional<std::vector<quint32>> rows) {
+    m_watched = share(std::move(rows));
+    apply();
+}
+
 qint64 RowFilter::shown() const {
     return m_models.empty() ? 0 : m_models.front()->rowCount();
 }
 
-// With one filter on, the lists share its rows as they are; only both at once need a vector of
+// With one filter on, the lists share its rows as they are; only more at once need a vector of
 // their own.
 void RowFilter::apply() {
     for (ContactListModel* model : m_models)
         model->beginShowing();
-    Rows rows = m_found ? m_found : m_online;
-    if (m_found && m_online) {
+    Rows rows;
+    for (const Rows& filter : {m_found, m_online, m_watched}) {
+        if (!filter)
+            continue;
+        if (!rows) {
+            rows = filter;
+            continue;
+        }
         std::vector<quint32> both;
-        std::set_intersection(m_found->begin(), m_found->end(), m_online->begin(), m_online->end(),
-                              std::back_inserter(both));
+        std::set_intersection(rows->begin(), rows->end(), filter->begin(), filter->end(), std::back_inserter(both));
         rows = share(std::move(both));
     }
     for (ContactListModel* model : m_models)

@@ -27,6 +27,10 @@ struct Parser {
                                              "1863 unless given). Wins over VELMORA_DISPATCH_SERVER and over "
                                              "Server= in the [SignIn] section of the settings file."),
                               QStringLiteral("host[:port]")};
+    QCommandLineOption tray{QStringLiteral("tray"),
+                            QStringLiteral("Start hidden in the tray, signed in with the stored account, to "
+                                           "watch contacts. Without a stored account and password the "
+                                           "sign-in window shows as usual.")};
 
     Parser() {
         // Single-dash words stay whole: "-reverse" is Qt's option, not -r -e -v...
@@ -35,6 +39,7 @@ struct Parser {
             QStringLiteral("Velmora keeps a contact list of any length beside your messenger client and "
                            "tells whether a contact is online."));
         parser.addOption(server);
+        parser.addOption(tray);
     }
 };
 
@@ -121,6 +126,7 @@ Options parse(const QStringList& arguments) {
         return options;
     }
     options.server = p.parser.value(p.server).trimmed();
+    options.tray = p.parser.isSet(p.tray);
     if (p.parser.isSet(p.server) && !parseHostPort(options.server, kDispatchPort))
         options.error = QStringLiteral("%1: --server wants host[:port] with a port from 1 to 65535, not '%2'")
                             .arg(name, p.parser.value(p.server));

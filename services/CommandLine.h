@@ -6,7 +6,7 @@
 
 #include <optional>
 
-// velmora [--help] [--version] [--server host[:port]]
+// velmora [--help] [--version] [--server host[:port]] [--tray]
 namespace CommandLine {
 
 // Answers --help and --version on the terminal, before any window or display is needed: the exit
@@ -15,6 +15,7 @@ std::optional<int> answerWithoutWindow(int argc, char** argv);
 
 struct Options {
     QString server; // --server, as given; empty when not given
+    bool tray = false; // --tray: start in the tray, signed in with the stored account
     QString error;  // set when the command line cannot be used; say it and end
 };
 // The command line of a start that goes on, once the application has taken out Qt's own options.

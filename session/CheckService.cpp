@@ -219,8 +219,14 @@ void CheckService::finishRun(bool completed) {
     m_clock.wakeAt(0, nullptr);
     if (completed && m_results)
         m_results->setRun({m_run.startedAt, true});
+    // How it ended, with what single checks answered meanwhile counted in.
+    RunProgress ended;
+    ended.completed = completed;
+    ended.total = std::max(m_run.total, m_run.checked);
+    ended.checked = m_results ? m_results->answeredSince(m_run.startedAt) : m_run.checked;
+    ended.online = m_results ? m_results->onlineSince(m_run.startedAt) : m_run.online;
     m_run = Run{};
-    emit runChanged(progress());
+    emit runChanged(ended);
 }
 
 void CheckService::noteRunAnswer(bool online) {

@@ -64,6 +64,7 @@ struct RunProgress {
     qint64 total = 0;     // addresses in the list
     qint64 online = 0;    // of those checked
     qint64 secondsLeft = -1; // -1: not known yet
+    bool completed = false;  // told once as it ends: every address was answered
 };
 
 // The status checks the program offers, whoever asks for them: the window's single check from the

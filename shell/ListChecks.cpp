@@ -7,12 +7,14 @@
 #include "shell/MainControls.h"
 #include "shell/Marks.h"
 #include "services/ProgramSettings.h"
+#include "session/Watches.h"
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QDateTime>
 #include <QItemSelectionModel>
 #include <QLocale>
+#include <QTime>
 #include <QTimer>
 
 namespace {
@@ -85,24 +87,40 @@ QString runLine(const RunProgress& p) {
 } // namespace
 
 ListChecks::ListChecks(QWidget* window, MainControls& controls, const ContactStore& store, RowFilter& filter,
-                       CheckService& checks, CheckResults& results, QAction* checkAll, QAction* onlineOnly)
+                       CheckService& checks, CheckResults& results, Watches& watches, QAction* checkAll,
+                       QAction* onlineOnly, QAction* watchedOnly)
     : QObject(window), m_window(window), c(controls), m_filter(filter), m_store(store), m_checks(checks), m_results(results),
-      m_checkAll(checkAll), m_onlineOnly(onlineOnly), m_marks(new MarkDelegate(c.lvEmail)),
-      m_news(new QTimer(this)) {
+      m_checkAll(checkAll), m_onlineOnly(onlineOnly), m_watchedOnly(watchedOnly), m_watches(watches),
+      m_marks(new MarkDelegate(c.lvEmail)), m_news(new QTimer(this)) {
     m_checks.setPace(paceFromSettings());
     m_marks->setRoomForMarks(m_results.any());
+    m_marks->setRoomForEyes(m_watches.count() > 0);
+    connect(&m_watches, &Watches::changed, this, &ListChecks::watchesChanged);
     c.lvEmail->setItemDelegate(m_marks);
     c.emailRows->setExtra([this](qint32 row, int role) { return extra(row, role); });
     m_news->setSingleShot(true);
     m_news->setInterval(NewsMs);
     connect(m_news, &QTimer::timeout, this, &ListChecks::showNews);
     connect(&m_results, &CheckResults::recorded, this, &ListChecks::recorded);
-    connect(&m_checks, &CheckService::runChanged, this, [this](const RunProgress& progress) {
-        if (!progress.going)
-            showNews(); // the menu says "Check Everyone" again at once
-        else if (!m_news->isActive())
+    connect(&m_checks, &CheckService::runChanged, this, &ListChecks::runChanged);
+}
+
+void ListChecks::runChanged(const RunProgress& progress) {
+    if (progress.going) {
+        m_lastProgress = progress;
+        if (!m_news->isActive())
             m_news->start();
-    });
+        return;
+    }
+    if (std::exchange(m_lastProgress.going, false)) {
+        // Kept until the next run: a user who looked away still reads how it went.
+        const QString checked = progress.completed || progress.checked >= progress.total
+                                    ? number(progress.checked)
+                                    : QStringLiteral("%1 of %2").arg(number(progress.checked), number(progress.total));
+        m_summary = QStringLiteral("%1 checked at %2 · %3 online")
+                        .arg(checked, QTime::currentTime().toString(QStringLiteral("HH:mm")), number(progress.online));
+    }
+    showNews(); // the menu says "Check Everyone" again at once
 }
 
 ListChecks::~ListChecks() = default;
@@ -138,17 +156,31 @@ qint64 ListChecks::addresses() const {
 // ---- marks ---------------------------------------------------------------------
 
 QVariant ListChecks::extra(qint32 storeRow, int role) {
-    if (role != Marks::KindRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole)
+    if (role != Marks::KindRole && role != Marks::WatchedRole && role != Qt::ToolTipRole &&
+        role != Qt::AccessibleTextRole)
         return {};
     const QString contact = address(storeRow);
+    const bool watched = m_watches.count() > 0 && m_watches.contains(contact);
+    if (role == Marks::WatchedRole)
+        return watched ? QVariant(true) : QVariant();
     const std::optional<CheckResults::Result> result = m_results.find(contact);
-    if (!result)
+    if (!result && !watched)
         return {};
     if (role == Marks::KindRole)
-        return int(result->kind);
-    if (role == Qt::ToolTipRole)
-        return contact + QLatin1Char('\n') + describe(*result);
-    return contact + QStringLiteral(", ") + Marks::words(result->kind);
+        return result ? QVariant(int(result->kind)) : QVariant();
+    QStringList parts{contact};
+    if (role == Qt::ToolTipRole) {
+        if (result)
+            parts << describe(*result);
+        if (watched)
+            parts << QStringLiteral("Watched");
+        return parts.join(QLatin1Char('\n'));
+    }
+    if (result)
+        parts << Marks::words(result->kind);
+    if (watched)
+        parts << QStringLiteral("watched");
+    return parts.join(QStringLiteral(", "));
 }
 
 void ListChecks::recorded(const QString& address, const CheckResults::Result&) {
@@ -174,6 +206,10 @@ void ListChecks::showLine() {
     QStringList lines;
     if (const RunProgress progress = m_checks.progress(); progress.going)
         lines << runLine(progress);
+    else if (!m_summary.isEmpty())
+        lines << m_summary;
+    if (!m_note.isEmpty())
+        lines << m_note;
     if (m_filter.active())
         lines << QStringLiteral("%1 of %2 shown").arg(number(m_filter.shown()), number(m_store.rowCount()));
     c.showListInfo(lines.join(QLatin1Char('\n')));
@@ -199,6 +235,7 @@ void ListChecks::checkEveryoneOrStop() {
                           QStringLiteral("Check Everyone")) != Dialogs::Answer::Yes)
             return;
     }
+    m_summary.clear();
     m_checks.checkEveryone(*this);
     showNews();
 }
@@ -218,6 +255,42 @@ void ListChecks::setOnlineOnly(bool on) {
     }
     c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
     showLine();
+}
+
+void ListChecks::setWatchedOnly(bool on) {
+    m_watchedOnly->setChecked(on);
+    std::optional<std::vector<quint32>> rows;
+    if (on) {
+        rows.emplace();
+        for (const QString& watched : m_watches.addresses())
+            for (quint32 row : index().rowsOf(watched))
+                rows->push_back(row);
+        std::sort(rows->begin(), rows->end());
+        rows->erase(std::unique(rows->begin(), rows->end()), rows->end());
+    }
+    c.keepEmailSelection([&] { m_filter.setWatched(std::move(rows)); });
+    showLine();
+}
+
+void ListChecks::watchesChanged() {
+    m_marks->setRoomForEyes(m_watches.count() > 0);
+    if (m_filter.watched())
+        setWatchedOnly(true);
+    c.emailRows->extraChanged();
+}
+
+void ListChecks::setNote(const QString& note) {
+    m_note = note;
+    showLine();
+}
+
+std::vector<quint32> ListChecks::rowsOf(const QString& address) {
+    return index().rowsOf(address);
+}
+
+QString ListChecks::nameOf(const QString& address) {
+    const std::vector<quint32> rows = rowsOf(address);
+    return rows.empty() ? address : m_store.rowField(qint32(rows.front()), ContactField::Name);
 }
 
 // Contacts that went online join the lists, those that went offline leave them.
@@ -259,6 +332,7 @@ void ListChecks::clearResults() {
                       QStringLiteral("Clear Check Results")) != Dialogs::Answer::Yes)
         return;
     m_checks.stopChecking();
+    m_summary.clear();
     m_results.clear();
     m_marks->setRoomForMarks(false);
     if (m_filter.online())

@@ -11,6 +11,7 @@
 #include <memory>
 
 class ContactStore;
+class Watches;
 class MarkDelegate;
 class QAction;
 class QTimer;
@@ -18,18 +19,26 @@ class QWidget;
 struct MainControls;
 
 // What the window shows of checks over the whole list: "Check Everyone" and its question, the
-// line under the lists with the run's progress and what the filter shows, a mark per row of the
-// e-mail list, and "Show Online Only". The checks themselves are the check service's.
+// line under the lists with the run's progress (then its summary, until the next run) and what
+// the filter shows, a mark per row of the e-mail list and an eye beside it for a watched contact,
+// "Show Online Only" and "Watched Contacts Only". The checks themselves are the check service's.
 class ListChecks : public QObject, private RunList {
     Q_OBJECT
 public:
     ListChecks(QWidget* window, MainControls& controls, const ContactStore& store, RowFilter& filter,
-               CheckService& checks, CheckResults& results, QAction* checkAll, QAction* onlineOnly);
+               CheckService& checks, CheckResults& results, Watches& watches, QAction* checkAll,
+               QAction* onlineOnly, QAction* watchedOnly);
     ~ListChecks() override;
 
     // "Check Everyone", or "Stop Checking" while a run goes.
     void checkEveryoneOrStop();
     void setOnlineOnly(bool on);
+    void setWatchedOnly(bool on);
+    // A line of its own under the lists, kept until the next one; empty: none.
+    void setNote(const QString& note);
+    // The store rows of an address, in any letter case, and the name on its first.
+    std::vector<quint32> rowsOf(const QString& address);
+    QString nameOf(const QString& address);
     void clearResults();
     // A contact joined the lists: found by the run, and shown while only online contacts are.
     void contactAdded();
@@ -48,6 +57,8 @@ private:
     void recorded(const QString& address, const CheckResults::Result& result);
     void showNews();
     void updateOnlineRows();
+    void watchesChanged();
+    void runChanged(const RunProgress& progress);
 
     QWidget* m_window;
     MainControls& c;
@@ -57,6 +68,11 @@ private:
     CheckResults& m_results;
     QAction* m_checkAll;
     QAction* m_onlineOnly;
+    QAction* m_watchedOnly;
+    Watches& m_watches;
+    RunProgress m_lastProgress;
+    QString m_summary; // of the run that ended last
+    QString m_note;
     MarkDelegate* m_marks;
     std::unique_ptr<AddressIndex> m_index;
     QSet<QString> m_changed; // addresses with news since the lists were last told

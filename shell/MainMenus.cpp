@@ -49,6 +49,9 @@ QMenu* fileMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
     m.mnuOnlineOnly = item(w, file, "mnuOnlineOnly", QStringLiteral("Show Online Only"),
                            &MainWindow::mnuOnlineOnly_Click);
     m.mnuOnlineOnly->setCheckable(true);
+    m.mnuWatchedOnly = item(w, file, "mnuWatchedOnly", QStringLiteral("Watched Contacts Only"),
+                            &MainWindow::mnuWatchedOnly_Click);
+    m.mnuWatchedOnly->setCheckable(true);
     item(w, file, "mnuClearResults", QStringLiteral("Clear Check Results"), &MainWindow::mnuClearResults_Click);
     m.mnuSignInAgain = item(w, file, "mnuSignInAgain", QStringLiteral("Sign In Again"), &MainWindow::mnuSignInAgain_Click);
     m.mnuSignInAgain->setEnabled(false);
@@ -68,11 +71,13 @@ QMenu* helpMenu(MainWindow* w) {
     return help;
 }
 
-QMenu* buildContactMenu(MainWindow* w, const MainLayout& table) {
+QMenu* buildContactMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
     QMenu* contact = menu(w, table.contactMenuName, QLatin1String(table.contactMenuCaption));
     item(w, contact, "mnuConvo", QLatin1String(table.convoCaption), &MainWindow::mnuConvo_Click);
     separator(contact, "sep7");
     item(w, contact, "mnStats", QLatin1String(table.popupStatsCaption), &MainWindow::mnStats_Click);
+    m.mnuWatch = item(w, contact, "mnuWatch", QStringLiteral("Watch"), &MainWindow::mnuWatch_Click);
+    m.mnuWatch->setCheckable(true);
     separator(contact, "sep10");
     QMenu* view = menu(contact, table.viewMenuName, QStringLiteral("&View"));
     item(w, view, "mnuProfile", QStringLiteral("&View Profile"), &MainWindow::mnuProfile_Click);
@@ -84,7 +89,7 @@ QMenu* buildContactMenu(MainWindow* w, const MainLayout& table) {
     return contact;
 }
 
-QSystemTrayIcon* trayIcon(MainWindow* w) {
+QSystemTrayIcon* trayIcon(MainWindow* w, MainMenus& m) {
     auto* tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/velmora32.png")), w);
     tray->setObjectName(QStringLiteral("cSysTray2"));
     tray->setToolTip(QStringLiteral("Velmora v" VELMORA_VERSION));
@@ -94,8 +99,12 @@ QSystemTrayIcon* trayIcon(MainWindow* w) {
             w->cSysTray2_MouseEvent();
     });
     QMenu* trayMenu = menu(w, "trayMenu", QString());
-    trayMenu->addAction(QStringLiteral("Restore"), w, &MainWindow::cSysTray2_MouseEvent)
-        ->setObjectName(QStringLiteral("trayRestore"));
+    m.trayMenu = trayMenu;
+    m.trayRestore = trayMenu->addAction(QStringLiteral("Restore"), w, &MainWindow::cSysTray2_MouseEvent);
+    m.trayRestore->setObjectName(QStringLiteral("trayRestore"));
+    m.trayStartAtLogin = trayMenu->addAction(QStringLiteral("Start At Login"), w, &MainWindow::trayStartAtLogin_Click);
+    m.trayStartAtLogin->setObjectName(QStringLiteral("trayStartAtLogin"));
+    m.trayStartAtLogin->setCheckable(true);
     // Leaving from the tray asks the same question, over the window it concerns.
     trayMenu
         ->addAction(QStringLiteral("Exit"), w,
@@ -118,9 +127,9 @@ MainMenus MainMenus::build(MainWindow* window, const MainLayout& table) {
     bar->addMenu(m.file);
     bar->addMenu(helpMenu(window));
     // The contact menu sits on the bar hidden: only its pop-up is ever seen.
-    m.contactMenu = buildContactMenu(window, table);
+    m.contactMenu = buildContactMenu(window, table, m);
     bar->addMenu(m.contactMenu);
     m.contactMenu->menuAction()->setVisible(false);
-    m.cSysTray2 = trayIcon(window);
+    m.cSysTray2 = trayIcon(window, m);
     return m;
 }

@@ -17,7 +17,12 @@ struct MainMenus {
     QAction* mnuCheckAll = nullptr;   // "Check Everyone", or "Stop Checking" while a run goes
     QAction* mnuOnlineOnly = nullptr; // checkable
     QAction* mnuSignInAgain = nullptr; // only while the session has stopped for good
+    QAction* mnuWatchedOnly = nullptr; // checkable
+    QAction* mnuWatch = nullptr;       // checkable: whether the selected contact is watched
     QSystemTrayIcon* cSysTray2 = nullptr;
+    QMenu* trayMenu = nullptr;
+    QAction* trayRestore = nullptr;    // the watched contacts online go above it
+    QAction* trayStartAtLogin = nullptr; // checkable
 
     static MainMenus build(MainWindow* window, const MainLayout& table);
 };

@@ -24,6 +24,9 @@
 #include "shell/ServerQuestion.h"
 #include "shell/Shutdown.h"
 #include "shell/StatusLine.h"
+#include "shell/WatchNotices.h"
+#include "services/Autostart.h"
+#include "session/Watches.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -78,6 +81,7 @@ MainWindow::MainWindow(Layout layout, const ProgramParts& parts)
 
 MainWindow::~MainWindow() {
     // The run's rows go before the lists they mark.
+    delete watchNotices;
     delete findBox;
     delete listChecks;
     checks.disconnect(this);
@@ -86,9 +90,19 @@ MainWindow::~MainWindow() {
 
 void MainWindow::startChecks() {
     filter = std::make_unique<RowFilter>(std::vector<ContactListModel*>{c.nameRows, c.emailRows});
-    listChecks = new ListChecks(this, c, parts.contacts, *filter, checks, parts.results, menus.mnuCheckAll,
-                                menus.mnuOnlineOnly);
+    listChecks = new ListChecks(this, c, parts.contacts, *filter, checks, parts.results, parts.watches,
+                                menus.mnuCheckAll, menus.mnuOnlineOnly, menus.mnuWatchedOnly);
     findBox = new FindBox(c, parts.contacts, *filter, [this] { listChecks->showLine(); }, this);
+    watchNotices = new WatchNotices(
+        this, parts, *listChecks, menus,
+        [this](const QString& address) { actions->handOff(&Messenger::InstantMessage, address, true); },
+        [this](const QString& address) { showContact(address); });
+    menus.trayStartAtLogin->setChecked(Autostart::enabled());
+    connect(menus.contactMenu, &QMenu::aboutToShow, this, [this] {
+        const std::optional<QString> contact = selectedContact();
+        menus.mnuWatch->setEnabled(contact.has_value());
+        menus.mnuWatch->setChecked(contact && parts.watches.contains(*contact));
+    });
     connect(&parts.results, &CheckResults::notSaved, this, [this](const QString& error) {
         // Told from the event loop: the write may have been asked for from inside a list's paint.
         QTimer::singleShot(0, this, [this, error] {
@@ -141,8 +155,9 @@ void MainWindow::Form_Load() {
         startSessionOnceClientIsOnline();
     });
     if (!MessengerClient.present()) {
-        // Checks need no client: only the actions that hand a contact over do.
-        pendingNotices << Notices::noClient();
+        // Checks need no client: only the actions that hand a contact over do. Told under the
+        // lists, where it does not stand in the way of the first click.
+        listChecks->setNote(Notices::noClient());
         checks.start();
     } else if (MessengerClient.statusPending()) {
         waitingForClientStatus = true; // decided once the client has said
@@ -528,4 +543,54 @@ void MainWindow::mnuVConvo_Click() {
     QString contact;
     if (requireSelection(&contact))
         actions->handOff(&Messenger::StartVoice, contact, false);
+}
+
+// ---- watched contacts ---------------------------------------------------------
+
+void MainWindow::mnuWatch_Click() {
+    QString contact;
+    if (!requireSelection(&contact))
+        return;
+    if (parts.watches.contains(contact)) {
+        parts.watches.remove(contact);
+        return;
+    }
+    const auto result = parts.results.find(contact);
+    if (!parts.watches.add(contact, result && result->kind == ResultKind::Online))
+        Dialogs::show(this,
+                      QStringLiteral("The watch could not be kept in %1: %2\n\n%3 is watched until Velmora ends.")
+                          .arg(parts.database.path(), parts.watches.problem(), contact),
+                      Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+}
+
+void MainWindow::mnuWatchedOnly_Click() {
+    listChecks->setWatchedOnly(menus.mnuWatchedOnly->isChecked());
+}
+
+void MainWindow::trayStartAtLogin_Click() {
+    const bool on = menus.trayStartAtLogin->isChecked();
+    QString error;
+    if (!Autostart::set(on, &error)) {
+        menus.trayStartAtLogin->setChecked(!on);
+        Dialogs::show(this, QStringLiteral("Velmora could not change how it starts at login: %1").arg(error),
+                      Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+    }
+}
+
+void MainWindow::showContact(const QString& address) {
+    if (isHidden())
+        cSysTray2_MouseEvent();
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    for (const quint32 storeRow : listChecks->rowsOf(address)) {
+        const int row = c.emailRows->rowOf(qint32(storeRow));
+        if (row < 0)
+            continue;
+        const QModelIndex index = c.lvEmail->model()->index(row, 0);
+        c.lvEmail->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+        c.lvEmail->scrollTo(index);
+        return;
+    }
 }

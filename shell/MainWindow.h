@@ -26,6 +26,7 @@ class Messenger;
 class QTimer;
 class SaveDisplay;
 class StatusLine;
+class WatchNotices;
 
 // The main window, frmMain or frmMain2: one class, the layout chosen by table. It builds its
 // controls and menus from the table, asks the rules below it (saving and leaving, the entry
@@ -70,6 +71,11 @@ public:
     void mnuOnlineOnly_Click();
     void mnuClearResults_Click();
     void mnuSignInAgain_Click();
+    void mnuWatch_Click();
+    void mnuWatchedOnly_Click();
+    void trayStartAtLogin_Click();
+    // The window in front (back from the tray if need be) with the contact's row selected.
+    void showContact(const QString& address);
 
 protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -106,6 +112,7 @@ private:
     std::unique_ptr<RowFilter> filter; // what the lists show: every row, or what is found
     ListChecks* listChecks = nullptr;
     FindBox* findBox = nullptr;
+    WatchNotices* watchNotices = nullptr;
     std::unique_ptr<SaveDisplay> saveDisplay;
     std::unique_ptr<SaveRules> saving;
     // Rows in the two lists; wider than the old 16 bits so long lists never wrap.

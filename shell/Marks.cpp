@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/Marks.h"
 
+#include <QHash>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 
 namespace Marks {
@@ -44,7 +46,39 @@ QPixmap draw(ResultKind kind) {
     return pixmap;
 }
 
+// An open eye: two arcs and a pupil.
+void drawEye(QPainter& p, qreal x) {
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath lids;
+    lids.moveTo(x + 1, 8);
+    lids.quadTo(x + 8, 1, x + 15, 8);
+    lids.quadTo(x + 8, 15, x + 1, 8);
+    p.setPen(QPen(QColor(0x1f, 0x3a, 0x70), 1.5));
+    p.setBrush(Qt::white);
+    p.drawPath(lids);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x1f, 0x3a, 0x70));
+    p.drawEllipse(QPointF(x + 8, 8), 2.6, 2.6);
+}
+
 } // namespace
+
+// The mark (or room for one) and, beside it, the eye of a watched contact.
+QIcon withEye(const std::optional<ResultKind>& kind, bool watched) {
+    static QHash<int, QIcon> icons;
+    const int key = (kind ? int(*kind) : 9) * 2 + int(watched);
+    if (const auto it = icons.constFind(key); it != icons.constEnd())
+        return *it;
+    QPixmap both(2 * Size, Size);
+    both.fill(Qt::transparent);
+    QPainter p(&both);
+    if (kind)
+        p.drawPixmap(0, 0, draw(*kind == ResultKind::Uncertain ? ResultKind::Unknown : *kind));
+    if (watched)
+        drawEye(p, Size);
+    p.end();
+    return icons[key] = QIcon(both);
+}
 
 QIcon icon(ResultKind kind) {
     // Not known either way, whatever the reason: the same question mark.
@@ -70,14 +104,20 @@ QString words(ResultKind kind) {
 void MarkDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
     QStyledItemDelegate::initStyleOption(option, index);
     const QVariant kind = index.data(Marks::KindRole);
-    if (!kind.isValid() && !m_room)
+    if (!kind.isValid() && !m_room && !m_eyes)
         return;
+    option->features |= QStyleOptionViewItem::HasDecoration;
+    if (m_eyes) {
+        option->icon = Marks::withEye(kind.isValid() ? std::optional(ResultKind(kind.toInt())) : std::nullopt,
+                                      index.data(Marks::WatchedRole).toBool());
+        option->decorationSize = QSize(32, 16);
+        return;
+    }
     static const QIcon blank = [] {
         QPixmap empty(16, 16);
         empty.fill(Qt::transparent);
         return QIcon(empty);
     }();
     option->icon = kind.isValid() ? Marks::icon(ResultKind(kind.toInt())) : blank;
-    option->features |= QStyleOptionViewItem::HasDecoration;
     option->decorationSize = QSize(16, 16);
 }

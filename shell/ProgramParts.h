@@ -10,6 +10,9 @@
 class CheckDatabase;
 class CheckResults;
 class CheckService;
+class DesktopNotifications;
+class Watcher;
+class Watches;
 class ContactStore;
 class MainWindow;
 class Messenger;
@@ -39,4 +42,7 @@ struct ProgramParts {
     std::function<MainWindow*(Layout)> mainWindow;
     // The main window once there is one, else nullptr.
     std::function<MainWindow*()> existingMainWindow;
+    Watches& watches;
+    Watcher& watcher;
+    DesktopNotifications& notifications;
 };

@@ -111,13 +111,32 @@ void SignInWindow::Form_Load() {
 // would complain of an empty password that is on its way.
 void SignInWindow::fetchPassword(const QString& account) {
     Command1->setEnabled(false);
-    QTimer::singleShot(parts.passwords.keyringWaitMs(), this, [this] { Command1->setEnabled(true); });
+    QTimer::singleShot(parts.passwords.keyringWaitMs(), this, [this] { passwordSettled(); });
     parts.passwords.fetch(account, this, [this, account](const std::optional<QString>& password) {
-        Command1->setEnabled(true);
         // Whatever the user typed meanwhile is theirs, and so is a password for another address.
         if (password && Text1->text() == account && Text2->text().isEmpty() && !Text2->isModified())
             Text2->setText(*password);
+        passwordSettled();
     });
+}
+
+void SignInWindow::passwordSettled() {
+    Command1->setEnabled(true);
+    if (const auto then = std::exchange(afterPassword, nullptr))
+        then();
+}
+
+void SignInWindow::startInTray() {
+    afterPassword = [this] {
+        if (Text1->text().isEmpty() || Text2->text().isEmpty()) {
+            show();
+            return;
+        }
+        toTray = true;
+        Command1_Click();
+    };
+    if (Command1->isEnabled())
+        passwordSettled();
 }
 
 void SignInWindow::Command1_Click() {
@@ -149,7 +168,10 @@ void SignInWindow::Command1_Click() {
     });
     handedOver = true;
     close();
-    main->show();
+    if (toTray)
+        main->mnuSysTray_Click();
+    else
+        main->show();
 }
 
 void SignInWindow::Label6_Click() {

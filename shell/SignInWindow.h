@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <functional>
+
 #include "shell/ProgramParts.h"
 
 #include <QWidget>
@@ -17,6 +19,9 @@ public:
     void Form_Load();
     void Command1_Click();
     void Label6_Click();
+    // Signs in with the stored account and puts the main window in the tray, never showing
+    // itself; without an account and password stored it shows itself as usual.
+    void startInTray();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -31,4 +36,7 @@ private:
     QLineEdit* Text2 = nullptr;
     QPushButton* Command1 = nullptr;
     bool handedOver = false;
+    bool toTray = false;
+    std::function<void()> afterPassword; // once the keyring has answered, or its wait ran out
+    void passwordSettled();
 };

@@ -289,7 +289,8 @@ private slots:
                  (QStringList{"mnuSave|&Save|Ctrl+S", "mnuOpen|&Open|Ctrl+O", "mnuFind|Find\u2026|Ctrl+F",
                               full ? "-sep4" : "-sep3",
                               "mnuStats|Check User Status|F2", "mnuCheckAll|Check Everyone|Shift+F2",
-                              "mnuOnlineOnly|Show Online Only|", "mnuClearResults|Clear Check Results|",
+                              "mnuOnlineOnly|Show Online Only|", "mnuWatchedOnly|Watched Contacts Only|",
+                              "mnuClearResults|Clear Check Results|",
                               "mnuSignInAgain|Sign In Again|",
                               full ? "-sep5" : "-sep4",
                               full ? "mnuSysTray|&Hide In SysTray|F7" : "mnuSysTray|&Hide to SysTray|F3",
@@ -300,7 +301,7 @@ private slots:
         QCOMPARE(contact->title(), full ? QString("g") : QString("gfd"));
         QCOMPARE(items(contact),
                  (QStringList{full ? "mnuConvo|&Start A Conversation|" : "mnuConvo|&Start Conversation|", "-sep7",
-                              full ? "mnStats|&Check User Status|" : "mnStats|&View User Status|", "-sep10",
+                              full ? "mnStats|&Check User Status|" : "mnStats|&View User Status|", "mnuWatch|Watch|", "-sep10",
                               full ? "mView|&View|" : "mnView|&View|"}));
         QCOMPARE(items(child<QMenu>(w, full ? "mView" : "mnView")),
                  (QStringList{"mnuProfile|&View Profile|", full ? "-sep6" : "-sep8",
@@ -482,9 +483,10 @@ private slots:
         w->mnuSysTray_Click();
         QMenu* menu = tray->contextMenu();
         QVERIFY(menu);
-        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions().size(), 3);
         QAction* restore = menu->actions()[0];
-        QAction* leave = menu->actions()[1];
+        QCOMPARE(menu->actions()[1]->text(), QString("Start At Login"));
+        QAction* leave = menu->actions()[2];
         QCOMPARE(restore->text(), QString("Restore"));
         QCOMPARE(leave->text(), QString("Exit"));
 
