@@ -1,19 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A new user signs in, checks a contact with F2 and reads the answer, through
-// the real windows against a scripted service on 127.0.0.1.
+// the real windows against a scripted service on 127.0.0.1; and watches a contact, with a
+// notification service of the test's own on a bus of its own.
 #include "contacts/ContactFile.h"
 #include "session/CheckOutcome.h"
 #include "session/ServiceSession.h"
 #include "shell/SessionText.h"
 #include "shell/MainWindow.h"
+#include "shell/Marks.h"
 #include "shell/SignInWindow.h"
 #include "tests/support/ScriptedMsnpServer.h"
 #include "tests/support/ShellHarness.h"
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
@@ -54,10 +62,53 @@ void scriptService(ScriptedMsnpServer& service, ScriptedMsnpServer& switchboard,
     switchboard.on("USR", [](const Lines&) { return Reply{"USR 1 OK a@b A\r\n"}; });
     switchboard.on("CAL", [callReply](const Lines&) { return Reply{callReply}; });
 }
+// org.freedesktop.Notifications as a desktop offers it: what it is asked to show, and the user's
+// choice of an action sent back.
+class NotificationService : public QDBusVirtualObject {
+public:
+    struct Shown {
+        QString icon, summary, body;
+        QStringList actions;
+    };
+    QList<Shown> shown; // the id of each is its place here, from 1
+
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        const QVariantList a = m.arguments();
+        if (m.member() == "Notify" && a.size() == 8) {
+            shown << Shown{a[2].toString(), a[3].toString(), a[4].toString(), a[5].toStringList()};
+            return bus.send(m.createReply(QVariant::fromValue(uint(shown.size()))));
+        }
+        if (m.member() == "GetCapabilities")
+            return bus.send(m.createReply(QStringList{"actions", "body"}));
+        return false;
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    static void invoke(QDBusConnection bus, uint id, const QString& key) {
+        QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                         "org.freedesktop.Notifications", "ActionInvoked");
+        signal << id << key;
+        bus.send(signal);
+    }
+};
+
+// The watch's rounds when the test says.
+struct ManualClock : RunClock {
+    std::function<void()> wake;
+    qint64 now() const override { return 0; }
+    void wakeAt(qint64, std::function<void()> w) override { wake = std::move(w); }
+    void fire() {
+        if (const auto w = std::exchange(wake, nullptr))
+            w();
+    }
+};
 } // namespace
 
 class WindowSessionTest : public QObject {
     Q_OBJECT
+
+    QProcess bus;
+    NotificationService notifications;
 
     static void select(MainWindow* w, int row)
     {
@@ -77,6 +128,25 @@ class WindowSessionTest : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            return;
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForStarted(5000) && bus.waitForReadyRead(5000));
+        const QByteArray address = bus.readLine().trimmed();
+        // Before anything in this process opens the session bus.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        QDBusConnection own = QDBusConnection::connectToBus(QString::fromLatin1(address), "notifications");
+        QVERIFY(own.registerVirtualObject("/org/freedesktop/Notifications", &notifications));
+        QVERIFY(own.registerService("org.freedesktop.Notifications"));
+    }
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus("notifications");
+        bus.terminate();
+        bus.waitForFinished(5000);
+    }
     void cleanup() { qunsetenv("VELMORA_DISPATCH_SERVER"); }
 
     void signsInAndChecksAContact_data()
@@ -332,6 +402,84 @@ private slots:
         QCOMPARE(h.messenger->calls, QStringList{"InstantMessage:BOB@x"});
         onlineOnly->trigger();
         QCOMPARE(emails->rowCount(), 4);
+    }
+
+    // A watched contact found online after offline is told once, by a notification whose actions
+    // reach the client and bring the window back; again after offline; under the lists when no
+    // notification service answers. The watch outlives the run.
+    void aWatchedContactComingOnlineIsTold()
+    {
+        if (bus.state() != QProcess::Running)
+            QSKIP("dbus-daemon is not installed");
+        ShellHarness h;
+        h.tray = true;
+        ManualClock rounds;
+        h.watchClock = &rounds;
+        h.writeContactFile(encodeRecord("Bob", "bob@x") + encodeRecord("Carol", "carol@x"));
+        ScriptedMsnpServer service, switchboard;
+        scriptService(service, switchboard, {});
+        QByteArray carol = "217 2\r\n";
+        switchboard.on("CAL", [&carol](const Lines&) { return Reply{carol}; });
+        qputenv("VELMORA_DISPATCH_SERVER", service.address().toLatin1());
+        MainWindow* w = signIn(h, "password");
+        QTRY_COMPARE_WITH_TIMEOUT(label(w, "Label1"), QString("MSN (Online)"), Patience);
+        auto* emails = w->findChild<QAbstractItemView*>("lvEmail");
+        select(w, 1);
+        w->mnuWatch_Click();
+        QVERIFY(emails->model()->index(1, 0).data(Marks::WatchedRole).toBool());
+        QCOMPARE(emails->model()->index(1, 0).data(Qt::AccessibleTextRole).toString(), QString("carol@x, watched"));
+
+        auto round = [&](const QByteArray& reply) {
+            carol = reply;
+            const qsizetype asked = switchboard.lines().count("CAL 2 carol@x");
+            rounds.fire();
+            QTRY_COMPARE_WITH_TIMEOUT(switchboard.lines().count("CAL 2 carol@x"), asked + 1, Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(rounds.wake, Patience);
+            QTest::qWait(50); // what the answer brings
+        };
+        round("217 2\r\n");
+        QCOMPARE(emails->model()->index(1, 0).data(Qt::AccessibleTextRole).toString(),
+                 QString("carol@x, Offline, watched"));
+        QVERIFY(notifications.shown.isEmpty());
+        round("CAL 2 RINGING 1\r\n");
+        QCOMPARE(notifications.shown.size(), 1);
+        QCOMPARE(notifications.shown[0].summary, QString("Carol is online"));
+        QCOMPARE(notifications.shown[0].body, QString("carol@x"));
+        QCOMPARE(notifications.shown[0].icon, QString("velmora"));
+        QCOMPARE(notifications.shown[0].actions,
+                 (QStringList{"default", "Show", "conversation", "Start A Conversation", "show", "Show"}));
+
+        // In the tray, its menu lists her; the notification's conversation reaches the client.
+        w->mnuSysTray_Click();
+        QMenu* trayMenu = w->findChild<QSystemTrayIcon*>("cSysTray2")->contextMenu();
+        QCOMPARE(trayMenu->actions().value(0)->text(), QString("Carol (carol@x)"));
+        NotificationService::invoke(QDBusConnection("notifications"), 1, "conversation");
+        QTRY_COMPARE_WITH_TIMEOUT(h.messenger->calls, QStringList{"InstantMessage:carol@x"}, Patience);
+
+        round("CAL 2 RINGING 1\r\n"); // still online: nothing new
+        round("217 2\r\n");
+        QCOMPARE(notifications.shown.size(), 1);
+        round("CAL 2 RINGING 1\r\n");
+        QCOMPARE(notifications.shown.size(), 2);
+        select(w, 0);
+        NotificationService::invoke(QDBusConnection("notifications"), 2, "default");
+        QTRY_VERIFY_WITH_TIMEOUT(w->isVisible(), Patience);
+        QCOMPARE(emails->selectionModel()->selectedRows().value(0).row(), 1);
+
+        // No service: the line under the lists says it.
+        QDBusConnection("notifications").unregisterService("org.freedesktop.Notifications");
+        round("217 2\r\n");
+        round("CAL 2 RINGING 1\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(label(w, "lblListInfo").contains("Carol is online"), Patience);
+        QVERIFY(QDBusConnection("notifications").registerService("org.freedesktop.Notifications"));
+
+        h.restart();
+        QVERIFY(h.mainWindow(Layout::Full)
+                    ->findChild<QAbstractItemView*>("lvEmail")
+                    ->model()
+                    ->index(1, 0)
+                    .data(Marks::WatchedRole)
+                    .toBool());
     }
 };
 

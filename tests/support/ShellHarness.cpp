@@ -41,6 +41,7 @@ Program& ShellHarness::program()
         if (keyring)
             p.keyring = keyring();
         p.keyringWaitMs = keyringWaitMs;
+        p.watchClock = watchClock;
         p.screenTwips = [this] { return screenTwips; };
         p.trayExists = [this] { return tray; };
         p.endProgram = [this] {
