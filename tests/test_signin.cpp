@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QtTest>
 
 class SignInTest : public QObject {
@@ -201,6 +202,36 @@ private slots:
         QCOMPARE(field(w, "Text1")->nextInFocusChain(), field(w, "Text2"));
         QWidget* afterPassword = field(w, "Text2")->nextInFocusChain();
         QCOMPARE(afterPassword->objectName(), QString("Command1"));
+    }
+
+    // --tray: signed in with what is stored, the window in the tray; with no password stored,
+    // the sign-in window as usual.
+    void startingInTheTray()
+    {
+        for (const bool stored : {true, false}) {
+            ShellHarness h;
+            h.tray = true;
+            AccountStore::save("Usrname", "a@b");
+            if (stored)
+                AccountStore::save("Psswrd", "pw");
+            h.program().start(true);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            bool signInShown = false;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                signInShown |= w->objectName() == "frmSignIn" && w->isVisible();
+            QCOMPARE(signInShown, !stored);
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "frmSignIn")
+                    w->deleteLater();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            MainWindow* main = h.existingMainWindow();
+            QCOMPARE(main != nullptr, stored);
+            if (!stored)
+                continue;
+            QVERIFY(!main->isVisible());
+            QVERIFY(main->findChild<QSystemTrayIcon*>("cSysTray2")->isVisible());
+            QCOMPARE(main->findChild<QLineEdit*>("txtsigninn")->text(), QString("a@b"));
+        }
     }
 };
 
