@@ -6,6 +6,8 @@
 #include "session/CheckResults.h"
 #include "session/CheckService.h"
 #include "session/ServiceSession.h"
+#include "session/Watcher.h"
+#include "session/Watches.h"
 #include "tests/support/SessionTestSupport.h"
 
 #include <QJsonArray>
@@ -108,8 +110,11 @@ class EscargotTest : public QObject {
         return fixture.readLine().trimmed();
     }
     QJsonDocument ask(const QByteArray& command) {
+        return QJsonDocument::fromJson(say(command));
+    }
+    QByteArray say(const QByteArray& command) {
         fixture.write(command + "\n");
-        return QJsonDocument::fromJson(readLine(Patience));
+        return readLine(Patience);
     }
     QString check(const QString& contact) {
         const int id = ++lastCheck;
@@ -256,6 +261,46 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(int(states.count("signed in")), signIns + 1, Patience);
         QTRY_COMPARE_WITH_TIMEOUT(database->entries("me@example.com"), QStringList{}, Patience);
         listsAreAsTheyWere();
+    }
+
+    // A watched contact signs in from a client of its own: one notification follows; it signs
+    // out and in again: a second.
+    void aWatchedContactSigningInIsToldOnce() {
+        CheckResults results(nullptr);
+        CheckService service(*session);
+        service.setResults(&results);
+        service.setPace({0, 2});
+        Watches watches(nullptr);
+        watches.add("hal@example.com", false);
+        ManualClock clock;
+        Watcher watcher(service, results, watches, &clock);
+        int told = 0;
+        connect(&watcher, &Watcher::cameOnline, this, [&](const QStringList& a) { told += int(a.count("hal@example.com")); });
+        QSignalSpy ended(&service, &CheckService::watchRoundEnded);
+        auto round = [&] {
+            const qsizetype before = ended.size();
+            if (before > 0)
+                clock.fire();
+            QTRY_COMPARE_WITH_TIMEOUT(ended.size(), before + 1, Patience);
+        };
+        watcher.start(1); // signed in already: the first round goes at once
+        round();
+        QCOMPARE(told, 0);
+        QCOMPARE(say("SIGNIN hal@example.com"), QByteArray("OK"));
+        round();
+        QCOMPARE(told, 1);
+        round();
+        QCOMPARE(told, 1);
+        QCOMPARE(say("SIGNOUT hal@example.com"), QByteArray("OK"));
+        // Rounds until the server has taken in that he left.
+        for (int i = 0; i < 20 && results.find("hal@example.com")->kind != ResultKind::Offline; ++i)
+            round();
+        QCOMPARE(results.find("hal@example.com")->kind, ResultKind::Offline);
+        QCOMPARE(told, 1);
+        QCOMPARE(say("SIGNIN hal@example.com"), QByteArray("OK"));
+        round();
+        QCOMPARE(told, 2);
+        QCOMPARE(say("SIGNOUT hal@example.com"), QByteArray("OK"));
     }
 
     // The server goes away for 10 s; the next check after Velmora's own sign-in answers, with

@@ -10,6 +10,7 @@
 #include "shell/Marks.h"
 #include "shell/SignInWindow.h"
 #include "tests/support/ScriptedMsnpServer.h"
+#include "tests/support/SessionTestSupport.h"
 #include "tests/support/ShellHarness.h"
 
 #include <QAbstractItemView>
@@ -92,16 +93,6 @@ public:
     }
 };
 
-// The watch's rounds when the test says.
-struct ManualClock : RunClock {
-    std::function<void()> wake;
-    qint64 now() const override { return 0; }
-    void wakeAt(qint64, std::function<void()> w) override { wake = std::move(w); }
-    void fire() {
-        if (const auto w = std::exchange(wake, nullptr))
-            w();
-    }
-};
 } // namespace
 
 class WindowSessionTest : public QObject {

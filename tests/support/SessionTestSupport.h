@@ -50,3 +50,14 @@ struct Rows : RunList {
     }
 };
 
+
+// A clock whose waiter wakes when the test says, for the watch's rounds.
+struct ManualClock : RunClock {
+    std::function<void()> wake;
+    qint64 now() const override { return 0; }
+    void wakeAt(qint64, std::function<void()> w) override { wake = std::move(w); }
+    void fire() {
+        if (const auto w = std::exchange(wake, nullptr))
+            w();
+    }
+};

@@ -25,6 +25,8 @@ signed in, or "ERROR reason". Then it answers commands on stdin, one line each:
     LISTS email      that account's contacts and their list bits as the server stored them, JSON
     RESTART seconds  kills the server, waits, starts it again on the same data and signs the online
                      accounts in again; prints "READY" (or "ERROR reason") when it is back
+    SIGNIN email     signs that account in, as a client of its own would; prints "OK" or "ERROR reason"
+    SIGNOUT email    signs it out again; prints "OK"
     STOP             stops everything; so does the end of stdin
 Every account it keeps online also signs out when it stops; nothing outlives it.
 """
@@ -358,6 +360,19 @@ def main():
                     print("READY", flush=True)
                 except (OSError, KeyError, subprocess.SubprocessError) as e:
                     print("ERROR", e, flush=True)
+            elif verb == "SIGNIN":
+                try:
+                    account = Account(email, server.config["accounts"][email])
+                    account.sign_in()
+                    server.online[email] = account
+                    print("OK", flush=True)
+                except (OSError, KeyError) as e:
+                    print("ERROR", e, flush=True)
+            elif verb == "SIGNOUT":
+                account = server.online.pop(email, None)
+                if account:
+                    account.sign_out()
+                print("OK", flush=True)
             elif verb == "STOP":
                 break
         return 0
