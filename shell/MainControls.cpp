@@ -179,6 +179,7 @@ void buildBottom(MainControls& c, const MainLayout& table) {
     c.lblListInfo = label(c.client, "lblListInfo", {}, QString());
     c.lblListInfo->setTextFormat(Qt::PlainText);
     c.lblListInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    c.lblListInfo->setWordWrap(true);
     Look::setTextColor(c.lblListInfo, Look::kInactiveCaption);
 }
 
@@ -257,12 +258,12 @@ void MainControls::showFindBox(bool shown) {
 // The find box over the lists and the line under them take their room from the lists, as the
 // entry panel does: the window keeps its size.
 void MainControls::layOutLists() {
-    const int lines = !lblListInfo->isHidden() ? int(lblListInfo->text().count(QLatin1Char('\n'))) + 1 : 0;
-    const int info = lines * lblListInfo->fontMetrics().height();
-    const int find = !txtFind->isHidden() ? txtFind->sizeHint().height() + 2 : 0;
     const int top = table->lvName.y();
     const int left = lvName->x();
     const int width = lvEmail->geometry().right() + 1 - left;
+    // A long line wraps rather than lose its start.
+    const int info = !lblListInfo->isHidden() ? lblListInfo->heightForWidth(width) : 0;
+    const int find = !txtFind->isHidden() ? txtFind->sizeHint().height() + 2 : 0;
     const int height = listHeight - info - find;
     txtFind->setGeometry(left, top, width, find - 2);
     lvName->setGeometry(lvName->x(), top + find, lvName->width(), height);

@@ -60,8 +60,7 @@ QString database(const CheckDatabase& database) {
 }
 
 QString noClient() {
-    return QStringLiteral("No messenger client is running (Pidgin or Finch). Status checks work without one; "
-                          "conversations, voice calls, e-mail and profiles need one running.");
+    return QStringLiteral("No messenger client is running (Pidgin or Finch); status checks work without one.");
 }
 
 QString saveFailed(const QString& error, bool leavingCalledOff) {
