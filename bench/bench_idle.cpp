@@ -4,7 +4,11 @@
 //
 //   velmora_bench_idle [--layout=full|compact] [--seconds=10] [--client=fake|polled|real]
 //                      [--status=online|offline] [--file=FILE] [--what=window|bare|none]
+//                      [--watched=N]
 //
+// --watched=N watches the first N contacts of the file (writing one of N contacts when none is
+// given), hides the window in the tray and tells the heap the watches took, per contact; the
+// CPU is then that between two rounds of the watch.
 // --what=bare shows a plain widget with timers of the same intervals and empty handlers (the cost
 // of the wake-ups alone); --what=none a plain widget with no timer (the floor of an idle Qt program).
 // --client=real asks the installed messenger over D-Bus instead of a fake one. The fake says when
@@ -15,13 +19,16 @@
 #include "contacts/ContactFile.h"
 #include "messenger/PurpleMessenger.h"
 #include "shell/Look.h"
+#include "session/Watches.h"
 #include "shell/MainWindow.h"
 #include "tests/support/ShellHarness.h"
 
 #include <QApplication>
+#include <QSqlQuery>
 #include <QTimer>
 
 #include <cstring>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,7 +37,8 @@ namespace {
 
 std::map<std::string, std::string> options(int argc, char** argv) {
     std::map<std::string, std::string> o{{"layout", "full"},    {"seconds", "10"}, {"client", "fake"},
-                                         {"status", "offline"}, {"file", ""},      {"what", "window"}};
+                                         {"status", "offline"}, {"file", ""},      {"what", "window"},
+                                         {"watched", "0"}};
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strncmp(a, "--", 2) != 0)
@@ -79,6 +87,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<QWidget> plain;
     QWidget* shown = nullptr;
     std::vector<std::pair<std::string, QTimer*>> timers;
+    const int watched = std::stoi(opt.at("watched"));
+    double heapPerWatch = 0;
+    double heapPerWatchHeld = 0;
 
     if (opt.at("what") == "window") {
         h = std::make_unique<ShellHarness>();
@@ -90,6 +101,13 @@ int main(int argc, char** argv) {
         }
         if (!opt.at("file").empty())
             h->otherContactFile = QString::fromStdString(opt.at("file"));
+        else if (watched > 0) {
+            QByteArray list;
+            for (int i = 0; i < watched; ++i)
+                list += encodeRecord(QStringLiteral("Contact %1").arg(i), QStringLiteral("contact%1@example.com").arg(i));
+            h->writeContactFile(list);
+        }
+        h->tray = watched > 0;
         MainWindow* w = h->mainWindow(full ? Layout::Full : Layout::Compact);
         w->setHandOver(QStringLiteral("bench@example.com"), QStringLiteral("secret"));
         shown = w;
@@ -120,6 +138,20 @@ int main(int argc, char** argv) {
     shown->show();
     painted.wait(30000);
     bench::runFor(1000); // let start-up work (connection attempt, first ticks) pass
+    if (watched > 0) {
+        auto* w = static_cast<MainWindow*>(shown);
+        const ContactStore& store = h->program().contacts;
+        const size_t before = mallinfo2().uordblks;
+        for (qint32 row = 0; row < watched && row < store.rowCount(); ++row)
+            h->program().watches.add(store.rowField(row, ContactField::Email), false);
+        bench::runFor(500); // what the window does with the news
+        heapPerWatch = (double(mallinfo2().uordblks) - double(before)) / watched;
+        // Without the pages SQLite keeps cached (at most 2 MB, whatever they hold).
+        QSqlQuery(h->program().database.connection()).exec(QStringLiteral("PRAGMA shrink_memory"));
+        heapPerWatchHeld = (double(mallinfo2().uordblks) - double(before)) / watched;
+        w->mnuSysTray_Click();
+        bench::runFor(500);
+    }
     for (QWidget* w : shown->findChildren<QWidget*>())
         w->installEventFilter(&counter);
     shown->installEventFilter(&counter);
@@ -140,6 +172,9 @@ int main(int argc, char** argv) {
         (cpu1 - cpu0) / (t1 - t0) * 100.0, counter.paints);
     for (auto& [name, t] : timers)
         std::printf(" %s_ticks_per_s=%.0f", name.c_str(), double(counter.ticks[t]) / wallS);
+    if (watched > 0)
+        std::printf(" watched=%d heap_bytes_per_watch=%.0f without_sqlite_cache=%.0f", watched, heapPerWatch,
+                    heapPerWatchHeld);
     std::printf("\n");
     std::fflush(stdout);
     return 0;

@@ -129,6 +129,8 @@ if command -v dbus-run-session >/dev/null 2>&1; then
     idle_row "full, real client, bus without messenger" dbus-run-session -- $I --layout=full --client=real
     idle_row "compact, real client, bus without messenger" dbus-run-session -- $I --layout=compact --client=real
 fi
+idle_row "full layout in the tray, 1,000 watched" $I --layout=full --watched=1000
+grep -o 'heap_bytes_per_watch=[0-9-]*' "$WORK/idle.txt" | head -1 | sed 's/^/  the watches took, per watched contact: /; s/heap_bytes_per_watch=//; s/$/ bytes of heap/'
 idle_row "reference: compact, a client that must be polled" $I --layout=compact --client=polled \
     --file="$WORK/db_$first.dat"
 idle_row "reference: bare widget, same timers (full)" $I --what=bare --layout=full

@@ -5,26 +5,27 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <optional>
+#include <vector>
 
 class CheckDatabase;
 
 // The contacts the user watches, by address without regard to case, kept in the program's
 // database so that a watch outlives the run; without a usable database, for the run only. With
 // each, whether the watch last knew the contact online: a notification is due only when that
-// changes.
+// changes. Between rounds the program holds only a hash of each address, for the eye on its row:
+// the addresses themselves are read when a round asks for them.
 class Watches : public QObject {
     Q_OBJECT
 public:
     explicit Watches(CheckDatabase* database, QObject* parent = nullptr);
 
-    bool contains(const QString& address) const { return m_known.contains(address.toLower()); }
-    int count() const { return int(m_known.size()); }
-    QStringList addresses() const { return m_known.keys(); } // in lower case
+    bool contains(const QString& address) const;
+    int count() const { return int(m_keys.size()); }
+    QStringList addresses() const; // in lower case
     // False when the database would not keep it: it is watched for this run only.
     bool add(const QString& address, bool online);
     void remove(const QString& address);
-    bool knownOnline(const QString& address) const { return m_known.value(address.toLower()); }
+    bool knownOnline(const QString& address) const;
     void setKnownOnline(const QString& address, bool online);
     QString problem() const { return m_problem; }
 
@@ -32,9 +33,11 @@ signals:
     void changed(); // a contact was added or removed
 
 private:
-    bool write(const QString& statement, const QString& key, std::optional<bool> online);
+    static quint64 keyOf(const QString& lowerCase);
+    bool write(const QString& statement, const QString& key, int online = -1);
 
     CheckDatabase* m_database;
-    QHash<QString, bool> m_known;
+    std::vector<quint64> m_keys;   // sorted
+    QHash<QString, bool> m_memory; // what the database would not keep
     QString m_problem;
 };

@@ -89,11 +89,11 @@ void WatchNotices::rebuildTrayList() {
     m_trayNews->stop();
     qDeleteAll(std::exchange(m_trayItems, {}));
     QList<std::pair<QString, QString>> online; // name, address
-    for (const QString& address : m_parts.watches.addresses()) {
-        const auto result = m_parts.results.find(address);
-        if (result && result->kind == ResultKind::Online)
-            online.append({m_lists.nameOf(address), address});
-    }
+    // Asked of the online ones, not of each watched one: nothing is kept for the watched on the way.
+    if (m_parts.watches.count() > 0)
+        for (const QString& address : m_parts.results.online())
+            if (m_parts.watches.contains(address))
+                online.append({m_lists.nameOf(address), address});
     if (online.isEmpty())
         return;
     QCollator order;
