@@ -242,17 +242,22 @@ void ListChecks::checkEveryoneOrStop() {
 
 // ---- who is online -------------------------------------------------------------
 
+// The store rows of these addresses, ascending.
+std::vector<quint32> ListChecks::rowsOfAll(const QStringList& addresses) {
+    std::vector<quint32> rows;
+    for (const QString& address : addresses)
+        for (quint32 row : index().rowsOf(address))
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
 void ListChecks::setOnlineOnly(bool on) {
     m_onlineOnly->setChecked(on);
     std::optional<std::vector<quint32>> rows;
-    if (on) {
-        rows.emplace();
-        for (const QString& online : m_results.online())
-            for (quint32 row : index().rowsOf(online))
-                rows->push_back(row);
-        std::sort(rows->begin(), rows->end());
-        rows->erase(std::unique(rows->begin(), rows->end()), rows->end());
-    }
+    if (on)
+        rows = rowsOfAll(m_results.online());
     c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
     showLine();
 }
@@ -260,14 +265,8 @@ void ListChecks::setOnlineOnly(bool on) {
 void ListChecks::setWatchedOnly(bool on) {
     m_watchedOnly->setChecked(on);
     std::optional<std::vector<quint32>> rows;
-    if (on) {
-        rows.emplace();
-        for (const QString& watched : m_watches.addresses())
-            for (quint32 row : index().rowsOf(watched))
-                rows->push_back(row);
-        std::sort(rows->begin(), rows->end());
-        rows->erase(std::unique(rows->begin(), rows->end()), rows->end());
-    }
+    if (on)
+        rows = rowsOfAll(m_watches.addresses());
     c.keepEmailSelection([&] { m_filter.setWatched(std::move(rows)); });
     showLine();
 }

@@ -58,6 +58,7 @@ private:
     void showNews();
     void updateOnlineRows();
     void watchesChanged();
+    std::vector<quint32> rowsOfAll(const QStringList& addresses);
     void runChanged(const RunProgress& progress);
 
     QWidget* m_window;

@@ -472,6 +472,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(label(w, "lblListInfo").contains("Carol is online"), Patience);
         QVERIFY(QDBusConnection("notifications").registerService("org.freedesktop.Notifications"));
 
+        auto* watchedOnly = w->findChild<QAction*>("mnuWatchedOnly");
+        watchedOnly->trigger();
+        QCOMPARE(emails->model()->rowCount(), 1);
+        QCOMPARE(emails->model()->index(0, 0).data().toString(), QString("carol@x"));
+        watchedOnly->trigger();
+        QCOMPARE(emails->model()->rowCount(), 2);
+
         h.restart();
         QVERIFY(h.mainWindow(Layout::Full)
                     ->findChild<QAbstractItemView*>("lvEmail")
