@@ -32,7 +32,7 @@ struct Platform {
     std::function<bool()> trayExists;
     std::function<void()> endProgram; // how the program ends at once; empty leaves the event loop
     RunClock* clock = nullptr;        // the run's pace; nullptr keeps the system's
-    RunClock* watchClock = nullptr;   // the watch's rounds; nullptr keeps the system's
+    RunClock* watchClock = nullptr;   // the watch's rounds, outliving the program; nullptr keeps the system's
 
     // This desktop: the list placed for this run, its default link handlers, libpurple's client,
     // the desktop's keyring, the primary screen and the tray as they are.

@@ -410,9 +410,9 @@ private slots:
     {
         if (bus.state() != QProcess::Running)
             QSKIP("dbus-daemon is not installed");
+        ManualClock rounds; // outlives the program that uses it
         ShellHarness h;
         h.tray = true;
-        ManualClock rounds;
         h.watchClock = &rounds;
         h.writeContactFile(encodeRecord("Bob", "bob@x") + encodeRecord("Carol", "carol@x"));
         ScriptedMsnpServer service, switchboard;

@@ -191,7 +191,7 @@ public:
     QString otherContactFile; // the list elsewhere than in dataDir()
     int keyringWaitMs = 5000;
     std::unique_ptr<Messenger> client; // in place of the fake, when set
-    RunClock* watchClock = nullptr;    // the watch's rounds on the test's time, when set
+    RunClock* watchClock = nullptr;    // the watch's rounds on the test's time, when set; outlives the harness
 
 private:
     std::unique_ptr<FakeMessenger> fake;
