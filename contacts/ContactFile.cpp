@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -534,4 +535,71 @@ SaveResult appendContactRecords(const QString& path, const QList<ContactRecord>&
     for (const ContactRecord& r : records)
         encoded.add(r.name, r.email);
     return appendContactRecords(path, encoded);
+}
+
+namespace {
+
+QByteArray besideName(const QByteArray& folder, const QByteArray& file, const char* what) {
+    return folder + "/." + file + what + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+} // namespace
+
+SaveResult replaceContactFile(const QString& path, QByteArrayView bytes) {
+    SaveResult result;
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(folderOf(path));
+    const QByteArray file = QFile::encodeName(QFileInfo(path).fileName());
+    auto fail = [&](int e) {
+        result.error = QStringLiteral("Cannot save the contacts to %1: %2.").arg(path, errnoText(e));
+        return result;
+    };
+
+    struct stat old;
+    const bool exists = ::lstat(native.constData(), &old) == 0;
+    if (!exists && errno != ENOENT)
+        return fail(errno);
+    if (exists && S_ISLNK(old.st_mode))
+        return fail(ELOOP);
+    if (exists && (!S_ISREG(old.st_mode) || old.st_uid != ::getuid()))
+        return fail(NotOwnRegularFile);
+
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = besideName(folder, file, ".new-");
+        fd = openRetry(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, exists ? 0600 : 0644);
+        if (fd < 0 && errno != EEXIST)
+            return fail(errno);
+    }
+    if (fd < 0)
+        return fail(EEXIST);
+    int err = exists && ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
+    if (!err)
+        err = writeAll(fd, bytes.data(), bytes.size(), nullptr);
+    if (!err)
+        err = syncFd(fd);
+    if (::close(fd) < 0 && errno != EINTR && !err)
+        err = errno;
+    if (!err && exists) {
+        // The link is made under a name of its own and renamed, so an older backup is replaced
+        // whole and never removed first.
+        const QByteArray bakTemp = besideName(folder, file, ".bak-");
+        if (::link(native.constData(), bakTemp.constData()) == 0 &&
+            ::rename(bakTemp.constData(), (native + ".bak").constData()) != 0)
+            ::unlink(bakTemp.constData());
+    }
+    if (!err && ::rename(temp.constData(), native.constData()) != 0)
+        err = errno;
+    if (err) {
+        ::unlink(temp.constData());
+        return fail(err);
+    }
+    const int dirFd = openRetry(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        syncFd(dirFd);
+        ::close(dirFd);
+    }
+    result.ok = true;
+    return result;
 }

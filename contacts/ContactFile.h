@@ -130,6 +130,7 @@ struct SaveResult {
     bool ok = false;
     QString error;             // path and reason when !ok
     qint64 recordsWritten = 0; // whole records that reached the disk, also when the save failed
+    bool fileChanged = false;  // someone else had changed the file since it was read
 };
 
 // Records laid out for one append, remembering where each ends so that a save cut short can say
@@ -140,6 +141,7 @@ public:
     qsizetype count() const { return m_ends.size(); }
     const QByteArray& bytes() const { return m_bytes; }
     qsizetype recordsWithin(qsizetype byteCount) const;
+    qsizetype endOf(qsizetype record) const { return m_ends[record]; }
 
 private:
     QByteArray m_bytes;
@@ -152,3 +154,10 @@ private:
 // is only opened and closed.
 SaveResult appendContactRecords(const QString& path, const EncodedRecords& records);
 SaveResult appendContactRecords(const QString& path, const QList<ContactRecord>& records);
+
+// Puts bytes in the file's place so that the path names a whole file at every moment: the new
+// file is written beside it (the old one's mode kept) and flushed, the old one becomes
+// "<path>.bak" by a hard link (one generation; skipped where the disk has no hard links), and the
+// new one is renamed over it. Like the appender it follows no link and writes no file that is not
+// the user's own.
+SaveResult replaceContactFile(const QString& path, QByteArrayView bytes);

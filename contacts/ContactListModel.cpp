@@ -20,6 +20,12 @@ void ContactListModel::showNewRows() {
     endInsertRows();
 }
 
+void ContactListModel::reset() {
+    beginResetModel();
+    m_rows = m_store.rowCount();
+    endResetModel();
+}
+
 void ContactListModel::beginShowing() {
     beginResetModel();
 }

@@ -2,7 +2,7 @@
 #pragma once
 // One column of the contact list (names or addresses) over the contact store. It keeps no text of
 // its own: a row is decoded from the store when a view asks for it, so a list of a million rows
-// costs the model nothing. Rows are only ever appended. The list may show only some rows (a
+// costs the model nothing. The list may show only some rows (a
 // filter): then it maps its rows to the store's through a vector of store rows, 4 bytes a row,
 // which both lists share so they stay in step.
 
@@ -26,6 +26,8 @@ public:
     // The rows the store has gained since the last call join the list, in one insertion. While the
     // list shows only some rows, whoever chose them decides.
     void showNewRows();
+    // The store's rows changed in place or went: the list starts again from them.
+    void reset();
     // Store rows, ascending, shared with whoever chose them and never changed; null: every row.
     using Rows = std::shared_ptr<const std::vector<quint32>>;
     // Only these rows, from endShowing() on.

@@ -567,7 +567,8 @@ void ContactSearch::forget() {
 }
 
 ContactSearch::Seen ContactSearch::seenNow() const {
-    return {m_store.bytes().constData(), m_store.bytes().size(), m_store.ContactCount(), m_store.NewContactCount()};
+    return {m_store.bytes().constData(), m_store.bytes().size(), m_store.ContactCount(), qint32(m_store.added().size()),
+            m_store.generation()};
 }
 
 const std::vector<quint32>& ContactSearch::find(const QString& text) {
@@ -575,7 +576,8 @@ const std::vector<quint32>& ContactSearch::find(const QString& text) {
     const Seen now = seenNow();
     const quint32 loaded = quint32(now.loaded);
     const bool sameLoad = m_valid && now.bytes == m_seen.bytes && now.size == m_seen.size &&
-                          now.loaded == m_seen.loaded && now.added >= m_seen.added;
+                          now.loaded == m_seen.loaded && now.added >= m_seen.added &&
+                          now.generation == m_seen.generation;
     // Whatever holds the new folded text holds the old one, so the old result holds every match.
     const bool narrow = sameLoad && folded.contains(m_folded);
 

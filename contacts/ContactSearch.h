@@ -41,6 +41,7 @@ private:
         qsizetype size = 0;
         qint32 loaded = 0;
         qint32 added = 0;
+        quint64 generation = 0;
     };
     Seen seenNow() const;
 

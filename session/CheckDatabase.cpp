@@ -148,9 +148,12 @@ std::optional<CheckDatabase::State> CheckDatabase::Connection::layOut() {
                                           "PRIMARY KEY (account, contact_key)) WITHOUT ROWID")) &&
                       // Per address in lower case: the latest result, when it came (ms since the
                       // epoch) and when the contact was last seen online (null: never).
+                      // first_checked_at: when its first result came (null: before it was kept).
                       exec(QStringLiteral("CREATE TABLE IF NOT EXISTS results (address TEXT PRIMARY KEY, "
                                           "kind INTEGER NOT NULL, checked_at INTEGER NOT NULL, "
-                                          "seen_online_at INTEGER) WITHOUT ROWID")) &&
+                                          "seen_online_at INTEGER, first_checked_at INTEGER) WITHOUT ROWID")) &&
+                      (found == 0 || found >= 3 ||
+                       exec(QStringLiteral("ALTER TABLE results ADD COLUMN first_checked_at INTEGER"))) &&
                       // The whole-list run under way or last done: it goes on with the addresses
                       // answered before it started.
                       exec(QStringLiteral("CREATE TABLE IF NOT EXISTS run (id INTEGER PRIMARY KEY CHECK (id = 1), "

@@ -13,7 +13,7 @@
 // one that another program holds locked, or that a newer Velmora laid out, is left as it is.
 class CheckDatabase : public AllowListJournal {
 public:
-    static constexpr int LayoutVersion = 2;
+    static constexpr int LayoutVersion = 3;
 
     enum class State {
         Open,

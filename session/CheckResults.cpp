@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -35,7 +36,13 @@ bool CheckResults::stored() const {
 void CheckResults::record(const QString& address, ResultKind kind, qint64 now) {
     const QString key = address.toLower();
     const std::optional<Result> before = find(key);
-    const Result result{kind, now, kind == ResultKind::Online ? now : before ? before->seenOnlineAt : 0};
+    // A result kept before its first was recorded goes back at least to what it says.
+    const qint64 first = !before                 ? now
+                         : before->firstCheckedAt ? before->firstCheckedAt
+                         : before->seenOnlineAt   ? std::min(before->checkedAt, before->seenOnlineAt)
+                                                  : before->checkedAt;
+    const Result result{kind, now, kind == ResultKind::Online ? now : before ? before->seenOnlineAt : 0, first};
+    m_forgotten.remove(key);
     m_pending.insert(key, result);
     m_cache.insert(key, result);
     if (!m_flushTimer->isActive())
@@ -51,6 +58,8 @@ std::optional<CheckResults::Result> CheckResults::find(const QString& address) {
         return *kept;
     if (const auto cached = m_cache.constFind(key); cached != m_cache.cend())
         return *cached;
+    if (m_forgotten.contains(key))
+        return std::nullopt;
     if (m_cache.size() >= CacheLimit)
         m_cache.clear();
     const std::optional<Result> found = fromDatabase(key);
@@ -62,14 +71,58 @@ std::optional<CheckResults::Result> CheckResults::fromDatabase(const QString& ke
     if (!readable())
         return std::nullopt;
     QSqlQuery query(m_database->connection());
-    query.prepare(QStringLiteral("SELECT kind, checked_at, seen_online_at FROM results WHERE address = ?"));
+    query.prepare(
+        QStringLiteral("SELECT kind, checked_at, seen_online_at, first_checked_at FROM results WHERE address = ?"));
     query.addBindValue(key);
     if (!query.exec() || !query.next())
         return std::nullopt;
     const int kind = query.value(0).toInt();
     if (kind < 0 || kind > int(ResultKind::Uncertain))
         return std::nullopt;
-    return Result{ResultKind(kind), query.value(1).toLongLong(), query.value(2).toLongLong()};
+    return Result{ResultKind(kind), query.value(1).toLongLong(), query.value(2).toLongLong(),
+                  query.value(3).toLongLong()};
+}
+
+void CheckResults::forget(const QString& address) {
+    const QString key = address.toLower();
+    m_pending.remove(key);
+    m_kept.remove(key);
+    m_cache.insert(key, std::nullopt);
+    if (stored()) {
+        m_forgotten.insert(key);
+        if (!m_flushTimer->isActive())
+            m_flushTimer->start();
+    }
+}
+
+void CheckResults::restore(const QString& address, const Result& result) {
+    const QString key = address.toLower();
+    m_forgotten.remove(key);
+    m_pending.insert(key, result);
+    m_cache.insert(key, result);
+    if (!m_flushTimer->isActive())
+        m_flushTimer->start();
+}
+
+void CheckResults::forEach(const std::function<void(const QString&, const Result&)>& fn) {
+    flush();
+    for (const QHash<QString, Result>* here : {&m_kept, &m_pending})
+        for (auto it = here->cbegin(); it != here->cend(); ++it)
+            fn(it.key(), *it);
+    if (!readable())
+        return;
+    QSqlQuery query(m_database->connection());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT address, kind, checked_at, seen_online_at, first_checked_at FROM results")))
+        return;
+    while (query.next()) {
+        const QString key = query.value(0).toString();
+        const int kind = query.value(1).toInt();
+        if (m_pending.contains(key) || m_forgotten.contains(key) || kind < 0 || kind > int(ResultKind::Uncertain))
+            continue;
+        fn(key, Result{ResultKind(kind), query.value(2).toLongLong(), query.value(3).toLongLong(),
+                       query.value(4).toLongLong()});
+    }
 }
 
 bool CheckResults::flush() {
@@ -79,7 +132,7 @@ bool CheckResults::flush() {
         m_pending.clear();
         return true;
     }
-    if (m_pending.isEmpty() && !m_runPending && !m_clearPending)
+    if (m_pending.isEmpty() && m_forgotten.isEmpty() && !m_runPending && !m_clearPending)
         return true;
     QSqlDatabase db = m_database->connection();
     QString error;
@@ -96,6 +149,7 @@ bool CheckResults::flush() {
         return false;
     }
     m_pending.clear();
+    m_forgotten.clear();
     m_runPending = false;
     m_clearPending = false;
     m_toldNotSaved = false;
@@ -118,17 +172,26 @@ bool CheckResults::write(QSqlDatabase& db, QString* error) {
                 return failed(clear.lastError());
         }
     }
+    QSqlQuery forget(db);
+    if (!m_forgotten.isEmpty() && !forget.prepare(QStringLiteral("DELETE FROM results WHERE address = ?")))
+        return failed(forget.lastError());
+    for (const QString& key : std::as_const(m_forgotten)) {
+        forget.addBindValue(key);
+        if (!forget.exec())
+            return failed(forget.lastError());
+    }
     QSqlQuery write(db);
     if (!write.prepare(QStringLiteral(
-            "INSERT INTO results (address, kind, checked_at, seen_online_at) VALUES (?, ?, ?, ?) "
+            "INSERT INTO results (address, kind, checked_at, seen_online_at, first_checked_at) VALUES (?, ?, ?, ?, ?) "
             "ON CONFLICT (address) DO UPDATE SET kind = excluded.kind, checked_at = excluded.checked_at, "
-            "seen_online_at = excluded.seen_online_at")))
+            "seen_online_at = excluded.seen_online_at, first_checked_at = excluded.first_checked_at")))
         return failed(write.lastError());
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
         write.addBindValue(it.key());
         write.addBindValue(int(it->kind));
         write.addBindValue(it->checkedAt);
         write.addBindValue(it->seenOnlineAt ? QVariant(it->seenOnlineAt) : QVariant());
+        write.addBindValue(it->firstCheckedAt ? QVariant(it->firstCheckedAt) : QVariant());
         if (!write.exec())
             return failed(write.lastError());
     }
@@ -159,7 +222,7 @@ QStringList CheckResults::online() {
     query.addBindValue(int(ResultKind::Online));
     if (query.exec())
         while (query.next())
-            if (!m_pending.contains(query.value(0).toString())) // what waits is newer
+            if (!m_pending.contains(query.value(0).toString()) && !m_forgotten.contains(query.value(0).toString()))
                 addresses << query.value(0).toString();
     return addresses;
 }
@@ -178,6 +241,7 @@ void CheckResults::clear() {
     m_pending.clear();
     m_kept.clear();
     m_cache.clear();
+    m_forgotten.clear();
     m_run = Run{};
     m_runPending = false;
     // Forgotten at once; a database that will not take the deletion now gets it with the next write.

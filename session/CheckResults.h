@@ -5,8 +5,10 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class CheckDatabase;
@@ -27,6 +29,7 @@ public:
         ResultKind kind;
         qint64 checkedAt;    // ms since the epoch
         qint64 seenOnlineAt; // 0: never
+        qint64 firstCheckedAt = 0; // when the address's first result came; 0: not known
     };
     struct Run {
         qint64 startedAt = 0; // 0: none yet
@@ -40,6 +43,11 @@ public:
 
     void record(const QString& address, ResultKind kind, qint64 now);
     std::optional<Result> find(const QString& address);
+    // The address's result goes, to come back by restore (a contact removed, and put back).
+    void forget(const QString& address);
+    void restore(const QString& address, const Result& result);
+    // Calls fn(address, result) for every result kept.
+    void forEach(const std::function<void(const QString&, const Result&)>& fn);
     // Every address whose latest result is online.
     QStringList online();
     // Whether any result is kept at all.
@@ -74,6 +82,7 @@ private:
     QHash<QString, Result> m_pending; // recorded, not yet written
     QHash<QString, Result> m_kept;    // without a database: everything recorded
     QHash<QString, std::optional<Result>> m_cache;
+    QSet<QString> m_forgotten; // still to be deleted there
     std::optional<Run> m_run;
     bool m_runPending = false;
     bool m_clearPending = false; // forgotten here, still to be deleted there

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using Records = QList<ContactRecord>;
 using namespace contacttest;
@@ -52,6 +53,10 @@ private slots:
     void failedSaveKeepsContactsForTheNextSave();
     void saveCutShortCountsOnlyWhatReachedTheFile();
     void listColumnAppendsRows();
+    void rewriteKeepsEveryLineItDidNotChange();
+    void rewriteOfAFileChangedElsewhereKeepsTheirChanges();
+    void undoPutsRowsBackBeforeAndAfterASave();
+    void aRewriteThatFailsChangesNothing();
 
 private:
     ContactStore store;
@@ -223,6 +228,153 @@ void ContactStoreTest::listColumnAppendsRows() {
     QCOMPARE(model.data(model.index(3, 0)).toString(), contact(1).email);
     QVERIFY(model.text(2).isEmpty());
     QCOMPARE(model.rowCount(model.index(0, 0)), 0); // a flat list: rows have no children
+}
+
+namespace {
+
+QStringList named(const Records& records) {
+    QStringList out;
+    for (const ContactRecord& r : records)
+        out << r.name + " <" + r.email + ">";
+    return out;
+}
+
+QStringList rows(const ContactStore& s) {
+    QStringList out;
+    for (qint32 row = 0; row < s.rowCount(); ++row)
+        out << s.rowField(row, ContactField::Name) + " <" + s.rowField(row, ContactField::Email) + ">";
+    return out;
+}
+
+} // namespace
+
+// The lines it keeps are the file's own: their encoding, their line ends, the ones the reader
+// skips, a byte order mark, a last line without an end.
+void ContactStoreTest::rewriteKeepsEveryLineItDidNotChange() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    const QByteArray before = "\xEF\xBB\xBF\"Ann\",\"ann@x\"\n"
+                              "\"Bob\",\"bob@x\"\r\n"
+                              "broken \"line\r"
+                              "\"Jos\xE9\", \"jose@x\" ,extra\r\n"
+                              "\n"
+                              "\"Bob\",\"bob@x\"\r\n"
+                              "\"Cy\",\"cy@x\"";
+    QVERIFY(writeAll(path, before));
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0604) == 0);
+    QCOMPARE(store.load(path).status, LoadStatus::Loaded);
+    QCOMPARE(rows(store), (QStringList{"Ann <ann@x>", "Bob <bob@x>", "Jos\u00e9 <jose@x>", "Bob <bob@x>", "Cy <cy@x>"}));
+
+    store.remove({3});                      // the second Bob
+    QVERIFY(store.edit(0, "Ann B", "annb@x")); // keeps its LF
+    QVERIFY(store.edit(3, "Cyd", "cyd@x"));    // the last line, without an end
+    QVERIFY(store.add("Dee", "dee@x"));
+    const SaveResult saved = store.save(path);
+    QVERIFY2(saved.ok, qPrintable(saved.error));
+    QVERIFY(!saved.fileChanged);
+    QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF\"Ann B\",\"annb@x\"\n"
+                                       "\"Bob\",\"bob@x\"\r\n"
+                                       "broken \"line\r"
+                                       "\"Jos\xE9\", \"jose@x\" ,extra\r\n"
+                                       "\n"
+                                       "\"Cyd\",\"cyd@x\"\r\n"
+                                       "\"Dee\",\"dee@x\"\r\n"));
+    QCOMPARE(readAll(path + ".bak"), before);
+    struct stat st;
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0604));
+    const QStringList after{"Ann B <annb@x>", "Bob <bob@x>", "Jos\u00e9 <jose@x>", "Cyd <cyd@x>", "Dee <dee@x>"};
+    QCOMPARE(rows(store), after);
+    QVERIFY(!store.hasUnsavedChanges());
+
+    // The rows now point into the saved file: a second rewrite works from them.
+    store.remove({1});
+    QVERIFY(store.save(path).ok);
+    ContactStore again;
+    again.load(path);
+    QCOMPARE(rows(again), (QStringList{"Ann B <annb@x>", "Jos\u00e9 <jose@x>", "Cyd <cyd@x>", "Dee <dee@x>"}));
+    QCOMPARE(rows(store), rows(again));
+}
+
+void ContactStoreTest::rewriteOfAFileChangedElsewhereKeepsTheirChanges() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(writeAll(path, "\"A\",\"a@x\"\r\n\"B\",\"b@x\"\r\n\"B\",\"b@x\"\r\n\"C\",\"c@x\"\r\n"));
+    store.load(path);
+    store.remove({2}); // the second B: the first must stay
+    QVERIFY(store.edit(2, "C2", "c2@x"));
+    QVERIFY(store.add("D", "d@x"));
+    // Someone else puts a line first, another B last, and takes A out.
+    QVERIFY(writeAll(path, "\"Z\",\"z@x\"\r\n\"B\",\"b@x\"\r\n\"B\",\"b@x\"\r\n\"C\",\"c@x\"\r\n"
+                           "\"B\",\"b@x\"\r\n"));
+    const SaveResult saved = store.save(path);
+    QVERIFY2(saved.ok, qPrintable(saved.error));
+    QVERIFY(saved.fileChanged);
+    QCOMPARE(readAll(path), QByteArray("\"Z\",\"z@x\"\r\n\"B\",\"b@x\"\r\n\"C2\",\"c2@x\"\r\n\"B\",\"b@x\"\r\n"
+                                       "\"D\",\"d@x\"\r\n"));
+    QCOMPARE(rows(store), (QStringList{"Z <z@x>", "B <b@x>", "C2 <c2@x>", "B <b@x>", "D <d@x>"}));
+}
+
+void ContactStoreTest::undoPutsRowsBackBeforeAndAfterASave() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(appendContactRecords(path, contacts(1, 6)).ok);
+    store.load(path);
+    QVERIFY(add(store, contact(7)));
+    QVERIFY(store.edit(4, "Edited", "e@x"));
+    const QStringList all = rows(store);
+    store.remove({6, 1, 4});
+    store.remove({0});
+    QCOMPARE(rows(store), (QStringList{all[2], all[3], all[5]}));
+    QCOMPARE(store.undoRemove(), (std::vector<qint32>{0}));
+    QCOMPARE(store.undoRemove(), (std::vector<qint32>{1, 4, 6}));
+    QCOMPARE(rows(store), all);
+    QVERIFY(!store.canUndoRemove());
+    QVERIFY(store.save(path).ok);
+    QCOMPARE(named(fileRecords(path)), all);
+
+    // Once saved without them, they come back as contacts added in this run.
+    store.remove({1, 2});
+    QVERIFY(store.save(path).ok);
+    store.undoRemove();
+    QVERIFY(store.hasUnsavedChanges());
+    QVERIFY(store.save(path).ok);
+    QCOMPARE(named(fileRecords(path)), (QStringList{all[0], all[3], all[4], all[5], all[6], all[1], all[2]}));
+}
+
+// A disk that fills up part-way: the file stays as it was, nothing is left beside it, and the
+// changes wait for the next save.
+void ContactStoreTest::aRewriteThatFailsChangesNothing() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("database.dat");
+    QVERIFY(appendContactRecords(path, contacts(1, 300)).ok);
+    const QByteArray before = readAll(path);
+    store.load(path);
+    store.remove({1});
+    rlimit original;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &original), 0);
+    const ChildSave r = saveInChild(
+        [&]() -> QString {
+            rlimit rl = original;
+            rl.rlim_cur = rlim_t(before.size() / 2);
+            return ::setrlimit(RLIMIT_FSIZE, &rl) == 0 ? QString() : QStringLiteral("setrlimit failed");
+        },
+        [&] {
+            const SaveResult first = store.save(path);
+            if (first.ok || !first.error.contains(path) || !store.hasUnsavedChanges())
+                return SaveResult{false, QStringLiteral("first save: ok=%1 %2").arg(first.ok).arg(first.error)};
+            if (readAll(path) != before || QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size() != 1)
+                return SaveResult{false, QStringLiteral("the file or its folder changed")};
+            ::setrlimit(RLIMIT_FSIZE, &original);
+            return store.save(path);
+        });
+    if (!r.setupError.isEmpty())
+        QSKIP(qPrintable(r.setupError));
+    QVERIFY(!r.crashed);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    Records expected = contacts(1, 300);
+    expected.removeAt(1);
+    QCOMPARE(shown(fileRecords(path)), shown(expected));
 }
 
 QTEST_GUILESS_MAIN(ContactStoreTest)
