@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -43,5 +45,20 @@ std::optional<QString> askText(QWidget* parent, const QString& prompt, const QSt
 // Tests answer both kinds of question.
 using PasswordResponder = std::function<std::optional<QString>(const Request&)>;
 void setPasswordResponder(PasswordResponder responder);
+
+// A box with a name and an address to change; nullopt when cancelled.
+std::optional<std::pair<QString, QString>> askContact(QWidget* parent, const QString& caption, const QString& name,
+                                                      const QString& address);
+// A box of choices, each ticked or not; OK (its default button) says which, nullopt: cancelled.
+std::optional<QList<bool>> askChoices(QWidget* parent, const QString& caption, const QString& prompt,
+                                      const QStringList& choices, const QList<bool>& ticked, const QString& okText);
+// The desktop's own file dialogs; nullopt when cancelled.
+std::optional<QString> openFileName(QWidget* parent, const QString& caption, const QString& filters);
+// The name, and in *filter the filter chosen.
+std::optional<QString> saveFileName(QWidget* parent, const QString& caption, const QString& filters, QString* filter);
+// Tests answer these: given what the box would show (a contact's fields, the choices' ticks as
+// "1"/"0", or the filters), they return what the user would have left in it, nullopt for Cancel.
+using ValuesResponder = std::function<std::optional<QStringList>(const Request&, const QStringList& shown)>;
+void setValuesResponder(ValuesResponder responder);
 
 } // namespace Dialogs

@@ -21,6 +21,7 @@ public:
     void close();
     // A contact joined the lists: shown when it matches what is typed.
     void contactAdded();
+    void rowsChanged() { contactAdded(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -309,6 +309,15 @@ void ListChecks::updateOnlineRows() {
     c.keepEmailSelection([&] { m_filter.setOnline(std::move(rows)); });
 }
 
+void ListChecks::rowsChanged() {
+    m_index.reset();
+    if (m_filter.online())
+        m_filter.setOnline(rowsOfAll(m_results.online()));
+    if (m_filter.watched())
+        m_filter.setWatched(rowsOfAll(m_watches.addresses()));
+    showLine();
+}
+
 void ListChecks::contactAdded() {
     if (m_index)
         m_index->catchUp();

@@ -42,6 +42,8 @@ public:
     void clearResults();
     // A contact joined the lists: found by the run, and shown while only online contacts are.
     void contactAdded();
+    // Rows went, came back or changed: rows are found afresh.
+    void rowsChanged();
     // The rows shown changed (the find box): the line under the lists says so.
     void showLine();
 

@@ -56,6 +56,13 @@ QMenu* fileMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
     m.mnuSignInAgain = item(w, file, "mnuSignInAgain", QStringLiteral("Sign In Again"), &MainWindow::mnuSignInAgain_Click);
     m.mnuSignInAgain->setEnabled(false);
     separator(file, table.sepAfterStats);
+    m.mnuUndoRemove = item(w, file, "mnuUndoRemove", QStringLiteral("Undo Remove"), &MainWindow::mnuUndoRemove_Click,
+                           QKeySequence(Qt::CTRL | Qt::Key_Z));
+    m.mnuUndoRemove->setEnabled(false);
+    item(w, file, "mnuCleanUp", QStringLiteral("Clean Up List\u2026"), &MainWindow::mnuCleanUp_Click);
+    item(w, file, "mnuImport", QStringLiteral("Import Contacts\u2026"), &MainWindow::mnuImport_Click);
+    item(w, file, "mnuExport", QStringLiteral("Export Contacts\u2026"), &MainWindow::mnuExport_Click);
+    separator(file, "sepAfterKeeping");
     item(w, file, "mnuSysTray", QLatin1String(table.sysTrayCaption), &MainWindow::mnuSysTray_Click,
          table.sysTrayKey);
     separator(file, table.sepBeforeExit);
@@ -86,6 +93,9 @@ QMenu* buildContactMenu(MainWindow* w, const MainLayout& table, MainMenus& m) {
     separator(view, table.viewSepSecond);
     item(w, view, "mnuEmail", QStringLiteral("&Send an Email"), &MainWindow::mnuEmail_Click);
     contact->addMenu(view);
+    separator(contact, "sep11");
+    item(w, contact, "mnuEditContact", QStringLiteral("Edit Contact\u2026"), &MainWindow::mnuEditContact_Click);
+    item(w, contact, "mnuRemoveContact", QStringLiteral("Remove Contact"), &MainWindow::mnuRemoveContact_Click);
     return contact;
 }
 

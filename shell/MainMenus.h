@@ -19,6 +19,7 @@ struct MainMenus {
     QAction* mnuSignInAgain = nullptr; // only while the session has stopped for good
     QAction* mnuWatchedOnly = nullptr; // checkable
     QAction* mnuWatch = nullptr;       // checkable: whether the selected contact is watched
+    QAction* mnuUndoRemove = nullptr;  // only while a removal can be put back
     QSystemTrayIcon* cSysTray2 = nullptr;
     QMenu* trayMenu = nullptr;
     QAction* trayRestore = nullptr;    // the watched contacts online go above it

@@ -18,6 +18,7 @@
 #include "shell/FindBox.h"
 #include "shell/HelpWindow.h"
 #include "shell/ListChecks.h"
+#include "shell/ListKeeping.h"
 #include "shell/Look.h"
 #include "shell/Notices.h"
 #include "shell/SaveDisplay.h"
@@ -36,6 +37,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -74,8 +76,24 @@ MainWindow::MainWindow(Layout layout, const ProgramParts& parts)
     actions = std::make_unique<ContactActions>(this, MessengerClient, parts.desktop);
     saveDisplay = std::make_unique<SaveDisplay>(this, c.pb1, tpb, tpb1, parts.shutdown);
     saving = std::make_unique<SaveRules>(
-        *saveDisplay, [this] { return this->parts.contacts.appendUnsaved(this->parts.contactFile.file); },
-        [this] { return this->parts.contacts.SavedContactCount() < this->parts.contacts.NewContactCount(); });
+        *saveDisplay,
+        [this] {
+            const SaveResult saved = this->parts.contacts.save(this->parts.contactFile.file);
+            if (saved.fileChanged) {
+                // Told from the event loop: the save's bar is still running.
+                QTimer::singleShot(0, this, [this] {
+                    rowsChanged({});
+                    Dialogs::show(this,
+                                  QStringLiteral("%1 was changed by another program since Velmora read it. Your "
+                                                 "added contacts were added to it, and your removals and edits "
+                                                 "made to the contacts still in it; the lists now show the file.")
+                                      .arg(this->parts.contactFile.file),
+                                  Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+                });
+            }
+            return saved;
+        },
+        [this] { return this->parts.contacts.hasUnsavedChanges(); });
     startChecks();
 }
 
@@ -97,6 +115,14 @@ void MainWindow::startChecks() {
         this, parts, *listChecks, menus,
         [this](const QString& address) { actions->handOff(&Messenger::InstantMessage, address, true); },
         [this](const QString& address) { showContact(address); });
+    keeping = new ListKeeping(
+        this, c, parts, *listChecks, [this](const std::vector<qint32>& select) { rowsChanged(select); },
+        [this] { return messenger().MySigninName(); });
+    for (QAbstractItemView* list : {static_cast<QAbstractItemView*>(c.lvName), static_cast<QAbstractItemView*>(c.lvEmail)}) {
+        auto* del = new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(del, &QShortcut::activated, this, &MainWindow::mnuRemoveContact_Click);
+    }
+    connect(menus.file, &QMenu::aboutToShow, this, [this] { menus.mnuUndoRemove->setEnabled(keeping->canUndo()); });
     menus.trayStartAtLogin->setChecked(Autostart::enabled());
     connect(menus.contactMenu, &QMenu::aboutToShow, this, [this] {
         const std::optional<QString> contact = selectedContact();
@@ -319,13 +345,56 @@ void MainWindow::appendRow() {
         Timer3->start();
 }
 
+// Rows went, came back or changed: the lists, what they show and the count start again from the store.
+void MainWindow::rowsChanged(const std::vector<qint32>& select) {
+    c.nameRows->reset();
+    c.emailRows->reset();
+    listChecks->rowsChanged();
+    findBox->rowsChanged();
+    EntryCount = parts.contacts.rowCount();
+    if (Timer3)
+        Timer3->start();
+    menus.mnuUndoRemove->setEnabled(keeping->canUndo());
+    const int row = select.empty() ? -1 : c.emailRows->rowOf(select.front());
+    const int shown = row >= 0 ? row : std::min(c.emailRows->rowCount() - 1, select.empty() ? -1 : int(select.front()));
+    if (shown < 0)
+        return;
+    const QModelIndex at = c.emailRows->index(shown);
+    c.lvEmail->selectionModel()->select(at, QItemSelectionModel::ClearAndSelect);
+    c.lvEmail->setCurrentIndex(at);
+    c.lvEmail->scrollTo(at);
+}
+
+void MainWindow::mnuUndoRemove_Click() {
+    keeping->undoRemove();
+}
+
+void MainWindow::mnuCleanUp_Click() {
+    keeping->cleanUp();
+}
+
+void MainWindow::mnuImport_Click() {
+    keeping->importContacts();
+}
+
+void MainWindow::mnuExport_Click() {
+    keeping->exportContacts();
+}
+
+void MainWindow::mnuEditContact_Click() {
+    keeping->editSelected();
+}
+
+void MainWindow::mnuRemoveContact_Click() {
+    keeping->removeSelected();
+}
+
 void MainWindow::LoadContactFile() {
     // The rows join the lists in one go, which nobody can tell apart from row by row inside the
     // load step.
     ContactStore& store = parts.contacts;
-    const qint32 before = store.ContactCount();
     const LoadResult result = store.load(parts.contactFile.file);
-    EntryCount += store.ContactCount() - before;
+    EntryCount = store.rowCount();
     if (Timer3)
         Timer3->start();
     c.nameRows->showNewRows();

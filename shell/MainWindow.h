@@ -19,6 +19,7 @@
 class CheckService;
 class FindBox;
 class ListChecks;
+class ListKeeping;
 class RowFilter;
 class ContactListInput;
 class EntryPanel;
@@ -74,6 +75,12 @@ public:
     void mnuWatch_Click();
     void mnuWatchedOnly_Click();
     void trayStartAtLogin_Click();
+    void mnuUndoRemove_Click();
+    void mnuCleanUp_Click();
+    void mnuImport_Click();
+    void mnuExport_Click();
+    void mnuEditContact_Click();
+    void mnuRemoveContact_Click();
     // The window in front (back from the tray if need be) with the contact's row selected.
     void showContact(const QString& address);
 
@@ -94,6 +101,7 @@ private:
     Messenger& messenger();
     void statusTestedAction(ContactActions::Call call);
     void appendRow();
+    void rowsChanged(const std::vector<qint32>& select);
     void popContactMenuAtSelection();
 
 
@@ -112,6 +120,7 @@ private:
     std::unique_ptr<RowFilter> filter; // what the lists show: every row, or what is found
     ListChecks* listChecks = nullptr;
     FindBox* findBox = nullptr;
+    ListKeeping* keeping = nullptr;
     WatchNotices* watchNotices = nullptr;
     std::unique_ptr<SaveDisplay> saveDisplay;
     std::unique_ptr<SaveRules> saving;

@@ -293,6 +293,9 @@ private slots:
                               "mnuClearResults|Clear Check Results|",
                               "mnuSignInAgain|Sign In Again|",
                               full ? "-sep5" : "-sep4",
+                              "mnuUndoRemove|Undo Remove|Ctrl+Z", "mnuCleanUp|Clean Up List\u2026|",
+                              "mnuImport|Import Contacts\u2026|", "mnuExport|Export Contacts\u2026|",
+                              "-sepAfterKeeping",
                               full ? "mnuSysTray|&Hide In SysTray|F7" : "mnuSysTray|&Hide to SysTray|F3",
                               full ? "-sep1" : "-mnuSep", "mnuExit|E&xit|"}));
         QCOMPARE(items(child<QMenu>(w, "mnuHelp")),
@@ -302,7 +305,8 @@ private slots:
         QCOMPARE(items(contact),
                  (QStringList{full ? "mnuConvo|&Start A Conversation|" : "mnuConvo|&Start Conversation|", "-sep7",
                               full ? "mnStats|&Check User Status|" : "mnStats|&View User Status|", "mnuWatch|Watch|", "-sep10",
-                              full ? "mView|&View|" : "mnView|&View|"}));
+                              full ? "mView|&View|" : "mnView|&View|", "-sep11",
+                              "mnuEditContact|Edit Contact\u2026|", "mnuRemoveContact|Remove Contact|"}));
         QCOMPARE(items(child<QMenu>(w, full ? "mView" : "mnView")),
                  (QStringList{"mnuProfile|&View Profile|", full ? "-sep6" : "-sep8",
                               full ? "mnuVConvo|&Start A Voice Conversation|" : "mnuVConvo|&Start Voice Conversation|",
@@ -317,7 +321,8 @@ private slots:
         QVERIFY(!action(w, "mnuSignInAgain")->isEnabled()); // only once the session has stopped for good
         for (QAction* a : w->findChildren<QAction*>())
             // A hidden action reads as disabled; the contact menu's top item is hidden on purpose.
-            if (a->objectName() != "mnuOpen" && a->objectName() != "mnuSignInAgain" && a != contact->menuAction())
+            if (a->objectName() != "mnuOpen" && a->objectName() != "mnuSignInAgain" &&
+                a->objectName() != "mnuUndoRemove" && a != contact->menuAction())
                 QVERIFY2(a->isEnabled() && !a->isChecked(), qPrintable(a->objectName()));
         QCOMPARE(child<QMenu>(w, "mnuFile")->font().family(), QString("Tahoma"));
         QCOMPARE(child<QMenu>(w, "mnuFile")->font().pointSizeF(), 8.25);
