@@ -22,7 +22,7 @@ struct Imported {
 };
 
 // Files larger than this are not read: no address book is, and memory stays bounded.
-inline constexpr qint64 kMaxImportBytes = 256 * 1024 * 1024;
+inline constexpr qint64 kMaxImportBytes = 64 * 1024 * 1024;
 
 Format formatOf(const QString& fileName, QByteArrayView bytes);
 Imported importContacts(QByteArrayView bytes, Format format);
