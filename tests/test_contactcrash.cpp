@@ -8,6 +8,7 @@
 // VELMORA_CRASH_SEED replays a run.
 
 #include "contacts/ContactFile.h"
+#include "contacts/ContactStore.h"
 #include "session/CheckDatabase.h"
 #include "tests/support/ResultsCrashBatch.h"
 #include "tests/support/ContactCrashBatch.h"
@@ -41,9 +42,9 @@ void sleepMicroseconds(qint64 us) {
     }
 }
 
-bool startAppender(QProcess& p, const QString& path) {
+bool startAppender(QProcess& p, const QString& path, const QString& mode = QString()) {
     p.setProgram(QStringLiteral(CONTACT_CRASH_APPENDER));
-    p.setArguments({path, QString::number(kCrashBatchSize)});
+    p.setArguments({path, QString::number(kCrashBatchSize), mode});
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start();
     if (!p.waitForStarted(10'000))
@@ -62,8 +63,63 @@ class ContactCrashTest : public QObject {
 
 private slots:
     void killedSaveLeavesOnlyWholeRecords();
+    void killedRewriteLeavesTheOldFileOrTheNew();
     void killedRunKeepsWholeTrueResults();
 };
+
+// A rewrite killed at any moment: the file is the old one or the new one, whole, never a mix and
+// never less; a backup, when there is one, is the old file.
+void ContactCrashTest::killedRewriteLeavesTheOldFileOrTheNew() {
+    const int rounds = envInt("VELMORA_CRASH_ROUNDS", 20);
+    const quint32 seed =
+        quint32(envInt("VELMORA_CRASH_SEED", int(QRandomGenerator::global()->generate() >> 1)));
+    qInfo("rounds %d, seed %u (VELMORA_CRASH_SEED replays it)", rounds, seed);
+    QRandomGenerator rng(seed);
+    QTemporaryDir dir;
+    EncodedRecords encoded;
+    for (const ContactRecord& r : crashBatch(kCrashBatchSize))
+        encoded.add(r.name, r.email);
+    const QByteArray before = encoded.bytes();
+
+    QByteArray after;
+    qint64 saveUs = 0;
+    {
+        const QString path = dir.filePath("whole.dat");
+        QVERIFY(writeAll(path, before));
+        QProcess p;
+        QVERIFY(startAppender(p, path, "rewrite"));
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(p.waitForFinished(60'000));
+        saveUs = qMax<qint64>(t.nsecsElapsed() / 1000, 100);
+        QCOMPARE(p.exitCode(), 0);
+        after = readAll(path);
+        QCOMPARE(parseContactRecords(after).size(), kCrashBatchSize / 2 + 1);
+    }
+
+    int old = 0, renewed = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QTemporaryDir roundDir(dir.filePath("roundXXXXXX"));
+        const QString path = roundDir.filePath("database.dat");
+        QVERIFY(writeAll(path, before));
+        QProcess p;
+        QVERIFY(startAppender(p, path, "rewrite"));
+        // Spread evenly: the writes fill most of the span.
+        sleepMicroseconds(qint64(double(saveUs) * 1.2 * rng.generateDouble()));
+        p.kill();
+        QVERIFY(p.waitForFinished(10'000));
+
+        const QByteArray now = readAll(path);
+        QVERIFY2(now == before || now == after, qPrintable(QStringLiteral("round %1: %2 bytes, neither file")
+                                                               .arg(round)
+                                                               .arg(now.size())));
+        if (QFile::exists(path + ".bak"))
+            QVERIFY(readAll(path + ".bak") == before);
+        old += now == before;
+        renewed += now == after;
+    }
+    qInfo("rewrite takes ~%lld us; of %d kills: %d left the old file, %d the new one", saveUs, rounds, old, renewed);
+}
 
 void ContactCrashTest::killedSaveLeavesOnlyWholeRecords() {
     const int rounds = envInt("VELMORA_CRASH_ROUNDS", 20);
