@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "contacts/ContactExchange.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace exchange {
 namespace {
@@ -20,9 +25,11 @@ QString textOf(QByteArrayView bytes) {
     return decodeField(bytes); // UTF-8 when it is, else Windows-1252
 }
 
-// What a spreadsheet would run or a file record not keep.
+// An address as a mail program holds one: printable, without blanks (so that Google's " ::: "
+// between two is never part of one), and one the contact file can keep.
 bool usable(const QString& address) {
-    return address.contains(QLatin1Char('@')) && isStorable(address);
+    return address.contains(QLatin1Char('@')) && isStorable(address) &&
+           std::all_of(address.begin(), address.end(), [](QChar c) { return c.isPrint() && !c.isSpace(); });
 }
 
 void addContact(Imported& in, QString name, const QString& address, qint64 line) {
@@ -161,7 +168,7 @@ Imported importCsv(QByteArrayView bytes) {
             name = (unguarded(f.value(first)) + QLatin1Char(' ') + unguarded(f.value(last))).trimmed();
         for (int column : std::as_const(emails)) {
             // Google puts several addresses in one field.
-            for (const QString& address : unguarded(f.value(column)).split(QStringLiteral(":::")))
+            for (const QString& address : unguarded(f.value(column)).split(QStringLiteral(" ::: ")))
                 addContact(in, name, address, record.line);
         }
     }
@@ -288,7 +295,8 @@ Imported importCtt(QByteArrayView bytes) {
 
 void csvField(QByteArray& out, QString field) {
     static const QString starts = QStringLiteral("=+-@\t\r");
-    if (!field.isEmpty() && starts.contains(field[0]))
+    // A field that only looks guarded is guarded too, so that it reads back as it was.
+    if (!field.isEmpty() && (starts.contains(field[0]) || unguarded(field) != field))
         field.prepend(QLatin1Char('\''));
     const QByteArray bytes = field.toUtf8();
     if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') || bytes.contains('\r') ||
@@ -297,6 +305,35 @@ void csvField(QByteArray& out, QString field) {
     } else {
         out.append(bytes);
     }
+}
+
+// A field's bytes straight into the CSV file when they are UTF-8 already (ASCII is), quoted when
+// they must be; what a spreadsheet would run, control characters and Windows-1252 go the long way.
+// Writes at most 2 * size + 2 bytes at p and returns where it ended, or nullptr for the long way.
+char* csvBytes(char* p, QByteArrayView bytes) {
+    if (!bytes.isEmpty() && std::strchr("=+-@'\t\r", bytes[0]))
+        return nullptr;
+    bool quote = false, ascii = true;
+    for (const char c : bytes) {
+        if (uchar(c) < 0x20)
+            return nullptr;
+        ascii = ascii && uchar(c) < 0x80;
+        quote = quote || c == ',' || c == '"';
+    }
+    if (!ascii && !bytes.isValidUtf8())
+        return nullptr;
+    if (!quote) {
+        std::memcpy(p, bytes.data(), size_t(bytes.size()));
+        return p + bytes.size();
+    }
+    *p++ = '"';
+    for (const char c : bytes) {
+        *p++ = c;
+        if (c == '"')
+            *p++ = '"';
+    }
+    *p++ = '"';
+    return p;
 }
 
 QString isoTime(qint64 ms) {
@@ -322,12 +359,11 @@ Format formatOf(const QString& fileName, QByteArrayView bytes) {
 }
 
 Imported importContacts(QByteArrayView bytes, Format format) {
-    switch (format) {
-    case Format::Csv: return importCsv(bytes);
-    case Format::VCard: return importVCard(bytes);
-    case Format::Ctt: return importCtt(bytes);
-    }
-    return {};
+    Imported in = format == Format::Csv ? importCsv(bytes) : format == Format::VCard ? importVCard(bytes) : importCtt(bytes);
+    // A card's addresses are told when the card ends, after lines below them.
+    std::sort(in.unreadableLines.begin(), in.unreadableLines.end());
+    in.unreadableLines.erase(std::unique(in.unreadableLines.begin(), in.unreadableLines.end()), in.unreadableLines.end());
+    return in;
 }
 
 Imported importFile(const QString& path) {
@@ -355,20 +391,62 @@ Imported importFile(const QString& path) {
     return importContacts(bytes, format);
 }
 
-QByteArray csvOf(qint64 rows, const std::function<ExportRow(qint64)>& row) {
-    QByteArray out("\xEF\xBB\xBF" "Name,E-mail Address,Latest Result,Checked At,Last Seen Online\r\n");
-    out.reserve(out.size() + rows * 48);
+bool writeCsv(QIODevice* out, qint64 rows, const std::function<ExportRow(qint64)>& row) {
+    // A piece at a time: a buffer the size of the list would cost a page fault per page.
+    constexpr qsizetype kPiece = 1 << 20;
+    QByteArray text("\xEF\xBB\xBF" "Name,E-mail Address,Latest Result,Checked At,Last Seen Online\r\n");
+    std::vector<char> buffer(size_t(kPiece) * 2);
+    qsizetype used = 0;
+    auto put = [&](const char* data, qsizetype size) {
+        if (used + size > qsizetype(buffer.size()))
+            buffer.resize(size_t(used + size));
+        std::memcpy(buffer.data() + used, data, size_t(size));
+        used += size;
+    };
+    put(text.constData(), text.size());
+    auto field = [&](QByteArrayView bytes, const QString& text, char after) {
+        if (bytes.data()) {
+            if (used + 2 * bytes.size() + 3 > qsizetype(buffer.size()))
+                buffer.resize(size_t(used + 2 * bytes.size() + 3));
+            if (char* end = csvBytes(buffer.data() + used, bytes)) {
+                used = end - buffer.data();
+                buffer[size_t(used++)] = after;
+                return;
+            }
+        }
+        QByteArray slow;
+        csvField(slow, bytes.data() ? decodeField(bytes) : text);
+        slow.append(after);
+        put(slow.constData(), slow.size());
+    };
     for (qint64 i = 0; i < rows; ++i) {
         const ExportRow r = row(i);
-        csvField(out, r.name);
-        out.append(',');
-        csvField(out, r.address);
-        out.append(',');
-        csvField(out, r.result);
-        out.append(',').append(isoTime(r.checkedAt).toLatin1()).append(',');
-        out.append(isoTime(r.seenOnlineAt).toLatin1()).append("\r\n");
+        field(r.nameBytes, r.name, ',');
+        field(r.addressBytes, r.address, ',');
+        if (r.result.isEmpty() && !r.checkedAt && !r.seenOnlineAt) {
+            put(",,,\r\n", 5);
+        } else {
+            text.clear();
+            csvField(text, r.result);
+            text.append(',').append(isoTime(r.checkedAt).toLatin1()).append(',');
+            text.append(isoTime(r.seenOnlineAt).toLatin1()).append("\r\n");
+            put(text.constData(), text.size());
+        }
+        if (used >= kPiece) {
+            if (out->write(buffer.data(), used) != used)
+                return false;
+            used = 0;
+        }
     }
-    return out;
+    return out->write(buffer.data(), used) == used;
+}
+
+QByteArray csvOf(qint64 rows, const std::function<ExportRow(qint64)>& row) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    writeCsv(&buffer, rows, row);
+    return bytes;
 }
 
 QByteArray cttOf(qint64 rows, const std::function<QString(qint64)>& address) {

@@ -6,6 +6,7 @@
 #include "contacts/ContactFile.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QList>
 #include <QString>
 
@@ -31,6 +32,8 @@ Imported importFile(const QString& path);
 struct ExportRow {
     QString name;
     QString address;
+    // In place of name and address when set: the fields' bytes as the contact file holds them.
+    QByteArrayView nameBytes, addressBytes;
     QString result;   // the latest result in words, empty: never checked
     qint64 checkedAt = 0;  // ms since the epoch, 0: never
     qint64 seenOnlineAt = 0;
@@ -38,6 +41,8 @@ struct ExportRow {
 // RFC 4180 with a header row, UTF-8 with a byte order mark; a field a spreadsheet would take for a
 // formula is written as text.
 QByteArray csvOf(qint64 rows, const std::function<ExportRow(qint64)>& row);
+// The same written to out a piece at a time; false when a write failed.
+bool writeCsv(QIODevice* out, qint64 rows, const std::function<ExportRow(qint64)>& row);
 // MSN Messenger's contact list: each address once.
 QByteArray cttOf(qint64 rows, const std::function<QString(qint64)>& address);
 

@@ -11,7 +11,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include <climits>
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -545,7 +549,7 @@ QByteArray besideName(const QByteArray& folder, const QByteArray& file, const ch
 
 } // namespace
 
-SaveResult replaceContactFile(const QString& path, QByteArrayView bytes) {
+SaveResult replaceContactFile(const QString& path, const QList<QByteArrayView>& pieces) {
     SaveResult result;
     const QByteArray native = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(folderOf(path));
@@ -575,8 +579,36 @@ SaveResult replaceContactFile(const QString& path, QByteArrayView bytes) {
     if (fd < 0)
         return fail(EEXIST);
     int err = exists && ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
-    if (!err)
-        err = writeAll(fd, bytes.data(), bytes.size(), nullptr);
+    for (qsizetype i = 0; !err && i < pieces.size(); i += IOV_MAX) {
+        // Many small pieces go in one call; a short write finishes one piece at a time.
+        std::vector<iovec> batch;
+        qsizetype want = 0;
+        for (qsizetype k = i; k < std::min<qsizetype>(pieces.size(), i + IOV_MAX); ++k) {
+            batch.push_back({const_cast<char*>(pieces[k].data()), size_t(pieces[k].size())});
+            want += pieces[k].size();
+        }
+        ssize_t done;
+        do {
+            done = ::writev(fd, batch.data(), int(batch.size()));
+        } while (done < 0 && errno == EINTR);
+        if (done < 0) {
+            err = errno;
+            break;
+        }
+        for (size_t k = 0; done < want && k < batch.size(); ++k) {
+            const qsizetype len = qsizetype(batch[k].iov_len);
+            if (done >= len) {
+                done -= len;
+                want -= len;
+                continue;
+            }
+            err = writeAll(fd, static_cast<const char*>(batch[k].iov_base) + done, len - done, nullptr);
+            want -= len;
+            done = 0;
+            if (err)
+                break;
+        }
+    }
     if (!err)
         err = syncFd(fd);
     if (::close(fd) < 0 && errno != EINTR && !err)

@@ -160,4 +160,4 @@ SaveResult appendContactRecords(const QString& path, const QList<ContactRecord>&
 // "<path>.bak" by a hard link (one generation; skipped where the disk has no hard links), and the
 // new one is renamed over it. Like the appender it follows no link and writes no file that is not
 // the user's own.
-SaveResult replaceContactFile(const QString& path, QByteArrayView bytes);
+SaveResult replaceContactFile(const QString& path, const QList<QByteArrayView>& pieces);

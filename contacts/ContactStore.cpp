@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "contacts/ContactStore.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -54,6 +58,7 @@ LoadResult ContactStore::load(const QString& path) {
         m_bytes.append(bytes);
     }
     m_fileEnd = m_bytes.size();
+    m_stamp = base == 0 ? stampOf(path) : Stamp{};
     result.stats = indexRecords(base, &result.leftOut);
     ++m_generation;
     return result;
@@ -75,6 +80,15 @@ ParseStats ContactStore::indexRecords(qsizetype base, qint64* leftOut) {
             }
             m_lineStarts.append(base + lineStart);
         });
+}
+
+ContactStore::Stamp ContactStore::stampOf(const QString& path) {
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
 bool ContactStore::add(const QString& name, const QString& email) {
@@ -179,6 +193,7 @@ SaveResult ContactStore::save(const QString& path) {
 
 SaveResult ContactStore::appendAdded(const QString& path) {
     m_bytes.truncate(m_fileEnd); // no row is edited, so nothing after the file is read
+    const bool stamped = stampOf(path) == m_stamp;
     EncodedRecords records;
     for (const ContactRecord& c : std::as_const(m_added))
         records.add(c.name, c.email);
@@ -193,6 +208,9 @@ SaveResult ContactStore::appendAdded(const QString& path) {
         for (qsizetype k = 0; k < written; ++k)
             m_lineStarts.append(base + (k == 0 ? 0 : records.endOf(k - 1)));
         m_fileEnd = m_bytes.size();
+        // Stamped again only when the file was as read and the append whole: else the next
+        // rewrite compares the bytes.
+        m_stamp = stamped && result.ok ? stampOf(path) : Stamp{};
         m_added.remove(0, written);
         m_runSaved = std::min<qint32>(m_runSaved + qint32(written), NewContactCount());
         ++m_generation;
@@ -253,29 +271,45 @@ std::vector<ContactStore::Change> ContactStore::changesByContent(QByteArrayView 
 
 SaveResult ContactStore::rewrite(const QString& path) {
     QByteArray disk;
-    const LoadResult read = readContactFileBytes(path, &disk);
-    if (read.status == LoadStatus::ReadError || read.status == LoadStatus::FolderMissing) {
-        SaveResult failed;
-        failed.error = QString(read.error).replace(QStringLiteral("Cannot read the contacts from"),
-                                                   QStringLiteral("Cannot save the contacts to"));
-        return failed;
+    const bool stamped = m_stamp.size >= 0 && stampOf(path) == m_stamp;
+    if (stamped) {
+        disk = QByteArray::fromRawData(m_bytes.constData(), m_fileEnd);
+    } else {
+        const LoadResult read = readContactFileBytes(path, &disk);
+        if (read.status == LoadStatus::ReadError || read.status == LoadStatus::FolderMissing) {
+            SaveResult failed;
+            failed.error = QString(read.error).replace(QStringLiteral("Cannot read the contacts from"),
+                                                       QStringLiteral("Cannot save the contacts to"));
+            return failed;
+        }
     }
-    const bool same = QByteArrayView(disk) == QByteArrayView(m_bytes).first(m_fileEnd);
+    const bool same = stamped || QByteArrayView(disk) == QByteArrayView(m_bytes).first(m_fileEnd);
     const std::vector<Change> changes = same ? changesByPlace() : changesByContent(disk);
 
     auto arenaContent = [&](qsizetype arena) {
         return QByteArrayView(m_bytes).sliced(arena, lineSpan(m_bytes, arena).first - arena);
     };
-    QByteArray out;
-    out.reserve(disk.size() + (m_bytes.size() - m_fileEnd) + m_added.size() * 64);
+    // The new file as pieces of what is held already; when it is the file as read, of m_bytes
+    // itself, which can then become the new file in place.
+    const QByteArrayView source = same ? QByteArrayView(m_bytes).first(m_fileEnd) : QByteArrayView(disk);
+    QList<QByteArrayView> pieces;
+    pieces.reserve(qsizetype(changes.size()) * 3 + 2);
     std::vector<qsizetype> shiftAt, shift; // for the rows: how far a line after each change moved
-    qsizetype from = 0, moved = 0;
+    qsizetype from = 0, moved = 0, size = 0;
+    bool inPlace = same; // every piece lands at or before where it is now
+    auto piece = [&](QByteArrayView bytes, qsizetype at) {
+        if (bytes.isEmpty())
+            return;
+        inPlace = inPlace && size <= at;
+        pieces.append(bytes);
+        size += bytes.size();
+    };
     for (const Change& c : changes) {
-        out.append(disk.constData() + from, c.at - from);
+        piece(source.sliced(from, c.at - from), from);
         if (c.arena >= 0) {
             const QByteArrayView record = arenaContent(c.arena);
-            out.append(record.data(), record.size());
-            out.append(disk.constData() + c.contentEnd, c.end - c.contentEnd);
+            piece(record, c.arena);
+            piece(source.sliced(c.contentEnd, c.end - c.contentEnd), c.contentEnd);
             moved += record.size() - (c.contentEnd - c.at);
         } else {
             moved -= c.end - c.at;
@@ -284,18 +318,21 @@ SaveResult ContactStore::rewrite(const QString& path) {
         shiftAt.push_back(c.at);
         shift.push_back(moved);
     }
-    out.append(disk.constData() + from, disk.size() - from);
-    out.append(freshLine(out));
+    piece(source.sliced(from), from);
+    QByteArray tail(freshLine(pieces.isEmpty() ? QByteArrayView() : pieces.back()));
     std::vector<qsizetype> addedAt;
     addedAt.reserve(size_t(m_added.size()));
     for (const ContactRecord& c : std::as_const(m_added)) {
-        addedAt.push_back(out.size());
-        out.append(encodeRecord(c.name, c.email));
+        addedAt.push_back(size + tail.size());
+        tail.append(encodeRecord(c.name, c.email));
     }
+    const qsizetype body = size;
+    pieces.append(tail);
 
-    SaveResult result = replaceContactFile(path, out);
+    SaveResult result = replaceContactFile(path, pieces);
     if (!result.ok)
         return result;
+    const Stamp written = stampOf(path);
     result.recordsWritten = m_added.size();
     result.fileChanged = !same;
 
@@ -312,16 +349,33 @@ SaveResult ContactStore::rewrite(const QString& path) {
         }
         for (const qsizetype at : addedAt)
             m_lineStarts.append(at);
-        m_bytes = std::move(out);
-        m_fileEnd = m_bytes.size();
+    }
+    // A large fresh buffer costs a page fault per page written; moving the bytes down within
+    // the one already touched does not.
+    if (inPlace) {
+        char* d = m_bytes.data();
+        qsizetype at = 0;
+        for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
+            std::memmove(d + at, pieces[i].data(), size_t(pieces[i].size()));
+            at += pieces[i].size();
+        }
+        m_bytes.truncate(body);
+        m_bytes.append(tail);
     } else {
-        // Someone else's file: its records are the rows now.
+        QByteArray out;
+        out.reserve(body + tail.size());
+        for (const QByteArrayView p : std::as_const(pieces))
+            out.append(p.data(), p.size());
         m_bytes = std::move(out);
-        m_fileEnd = m_bytes.size();
+    }
+    m_fileEnd = m_bytes.size();
+    if (!same) {
+        // Someone else's file: its records are the rows now.
         m_lineStarts.clear();
         qint64 leftOut = 0;
         indexRecords(0, &leftOut);
     }
+    m_stamp = written;
     m_removed.clear();
     m_editedFrom.clear();
     m_added.clear();
@@ -347,6 +401,16 @@ QString ContactStore::rowField(qint32 row, ContactField field) const {
     if (k >= 0 && k < m_added.size())
         return field == ContactField::Name ? m_added[k].name : m_added[k].email;
     return {};
+}
+
+bool ContactStore::rowBytes(qint32 row, QByteArrayView* name, QByteArrayView* email) const {
+    RecordSpans spans;
+    if (row < 0 || row >= ContactCount() || !contactRecordSpansAt(m_bytes, m_lineStarts[row], &spans))
+        return false;
+    const QByteArrayView bytes(m_bytes);
+    *name = bytes.sliced(spans.nameBegin, spans.nameEnd - spans.nameBegin);
+    *email = bytes.sliced(spans.emailBegin, spans.emailEnd - spans.emailBegin);
+    return true;
 }
 
 QString ContactStore::slotField(qint32 slot, ContactField field) const {

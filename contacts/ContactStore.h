@@ -59,6 +59,8 @@ public:
     // order they were added. Empty text past the last row.
     qint32 rowCount() const { return qint32(m_lineStarts.size() + m_added.size()); }
     QString rowField(qint32 row, ContactField field) const;
+    // The bytes of a row's two fields as the file holds them; false for a contact not yet saved.
+    bool rowBytes(qint32 row, QByteArrayView* name, QByteArrayView* email) const;
     // Grows whenever rows go, come back or change, so that whoever keeps rows knows to look again.
     quint64 generation() const { return m_generation; }
 
@@ -108,6 +110,15 @@ private:
     qint32 m_runSaved = 0;
     QSet<qsizetype> m_removed;                // lines of the file that the next save leaves out
     QHash<qsizetype, qsizetype> m_editedFrom; // edited record -> the line it replaces
+    // The file as it stood when this run last read or wrote it: a rewrite that finds it so
+    // trusts the bytes it holds instead of reading them again.
+    struct Stamp {
+        quint64 device = 0, inode = 0;
+        qint64 size = -1, modifiedNs = 0, changedNs = 0;
+        friend bool operator==(const Stamp&, const Stamp&) = default;
+    };
+    static Stamp stampOf(const QString& path);
+    Stamp m_stamp;
     std::vector<Removal> m_undo;
     quint64 m_saves = 0;
     quint64 m_generation = 0;

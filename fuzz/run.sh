@@ -4,7 +4,8 @@
 #
 #   fuzz/run.sh NAME SECONDS [libFuzzer option...]
 #
-# NAME is the harness without its fuzz_ prefix: contactfile, session, dispatcher, switchboard. The seeds in
+# NAME is the harness without its fuzz_ prefix: contactfile, session, dispatcher, switchboard,
+# csvimport, vcardimport, cttimport. The seeds in
 # fuzz/corpus/NAME are only read; what the fuzzer finds goes to $BUILD/corpus/NAME, crashes to
 # $BUILD/artifacts/NAME/. BUILD is build-fuzz beside this folder unless VELMORA_FUZZ_BUILD says otherwise.
 set -euo pipefail

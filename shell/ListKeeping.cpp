@@ -277,19 +277,27 @@ void ListKeeping::exportContacts() {
     const qint64 rows = shownOnly ? c.emailRows->rowCount() : store.rowCount();
     auto storeRow = [&](qint64 i) { return shownOnly ? c.emailRows->storeRow(int(i)) : qint32(i); };
 
-    QByteArray bytes;
-    if (ctt) {
-        bytes = exchange::cttOf(rows, [&](qint64 i) { return store.rowField(storeRow(i), ContactField::Email); });
-    } else {
+    QSaveFile out(*path);
+    bool written = out.open(QIODevice::WriteOnly);
+    if (written && ctt) {
+        const QByteArray bytes =
+            exchange::cttOf(rows, [&](qint64 i) { return store.rowField(storeRow(i), ContactField::Email); });
+        written = out.write(bytes) == bytes.size();
+    } else if (written) {
         QHash<QString, CheckResults::Result> results;
         m_parts.results.forEach(
             [&](const QString& address, const CheckResults::Result& r) { results.insert(address, r); });
-        bytes = exchange::csvOf(rows, [&](qint64 i) {
+        written = exchange::writeCsv(&out, rows, [&](qint64 i) {
             const qint32 row = storeRow(i);
             exchange::ExportRow r;
-            r.name = store.rowField(row, ContactField::Name);
-            r.address = store.rowField(row, ContactField::Email);
-            if (const auto it = results.constFind(r.address.toLower()); it != results.cend()) {
+            if (!store.rowBytes(row, &r.nameBytes, &r.addressBytes)) {
+                r.name = store.rowField(row, ContactField::Name);
+                r.address = store.rowField(row, ContactField::Email);
+            }
+            if (results.isEmpty())
+                return r;
+            const QString address = r.addressBytes.data() ? decodeField(r.addressBytes) : r.address;
+            if (const auto it = results.constFind(address.toLower()); it != results.cend()) {
                 r.result = Marks::words(it->kind);
                 r.checkedAt = it->checkedAt;
                 r.seenOnlineAt = it->seenOnlineAt;
@@ -297,8 +305,7 @@ void ListKeeping::exportContacts() {
             return r;
         });
     }
-    QSaveFile out(*path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+    if (!written || !out.commit()) {
         Dialogs::show(m_window, QStringLiteral("Cannot export the contacts to %1: %2.").arg(*path, out.errorString()),
                       Dialogs::Buttons::Ok, Dialogs::Icon::Warning, QStringLiteral("Export Contacts"));
         return;
