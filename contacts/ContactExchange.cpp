@@ -311,8 +311,12 @@ void csvField(QByteArray& out, QString field) {
 // they must be; what a spreadsheet would run, control characters and Windows-1252 go the long way.
 // Writes at most 2 * size + 2 bytes at p and returns where it ended, or nullptr for the long way.
 char* csvBytes(char* p, QByteArrayView bytes) {
-    if (!bytes.isEmpty() && std::strchr("=+-@'\t\r", bytes[0]))
-        return nullptr;
+    if (!bytes.isEmpty()) {
+        switch (bytes[0]) {
+        case '=': case '+': case '-': case '@': case '\'': case '\t': case '\r':
+            return nullptr;
+        }
+    }
     bool quote = false, ascii = true;
     for (const char c : bytes) {
         if (uchar(c) < 0x20)
