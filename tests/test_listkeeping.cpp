@@ -96,8 +96,13 @@ private slots:
         QCOMPARE(h.contactFileBytes(), QByteArray("\"Ann\",\"ann@x\"\r\n\"Cy\",\"cy@x\"\r\n"));
         QCOMPARE(QFile::exists(h.contactFile() + ".bak"), true);
         Dialogs::setValuesResponder({});
-        h.dialogs.answers = {Dialogs::Answer::No};
+        // "No" at the exit question leaves the file as the last save left it.
+        select(w, 1);
+        h.dialogs.answers = {Dialogs::Answer::Yes, Dialogs::Answer::No};
+        w->mnuRemoveContact_Click();
+        QCOMPARE(emails(w), QStringList{"ann@x"});
         w->close();
+        QCOMPARE(h.contactFileBytes(), QByteArray("\"Ann\",\"ann@x\"\r\n\"Cy\",\"cy@x\"\r\n"));
         h.restart();
         QCOMPARE(emails(h.mainWindow(Layout::Compact)), (QStringList{"ann@x", "cy@x"}));
     }
