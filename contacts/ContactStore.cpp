@@ -160,7 +160,7 @@ std::vector<qint32> ContactStore::undoRemove() {
     if (removal.saves != m_saves) {
         for (RemovedRow& r : removal.rows) {
             back.push_back(rowCount());
-            m_added.append(std::move(r.text));
+            m_added.append(r.start >= 0 ? contactRecordAt(m_bytes, r.start) : std::move(r.text));
         }
         return back;
     }
@@ -208,6 +208,7 @@ SaveResult ContactStore::appendAdded(const QString& path) {
         for (qsizetype k = 0; k < written; ++k)
             m_lineStarts.append(base + (k == 0 ? 0 : records.endOf(k - 1)));
         m_fileEnd = m_bytes.size();
+        ++m_saves; // the rows of a removal before it are no longer where they were
         // Stamped again only when the file was as read and the append whole: else the next
         // rewrite compares the bytes.
         m_stamp = stamped && result.ok ? stampOf(path) : Stamp{};

@@ -333,6 +333,16 @@ void ContactStoreTest::undoPutsRowsBackBeforeAndAfterASave() {
     QVERIFY(store.save(path).ok);
     QCOMPARE(named(fileRecords(path)), all);
 
+    // An added contact removed before a save that appends the others comes back after them.
+    QVERIFY(store.add("New 1", "n1@x"));
+    QVERIFY(store.add("New 2", "n2@x"));
+    store.remove({qint32(all.size())});
+    QVERIFY(store.save(path).ok);
+    QCOMPARE(store.undoRemove(), std::vector<qint32>{qint32(all.size()) + 1});
+    QCOMPARE(rows(store).mid(all.size()), (QStringList{"New 2 <n2@x>", "New 1 <n1@x>"}));
+    store.remove({qint32(all.size()), qint32(all.size()) + 1});
+    QVERIFY(store.save(path).ok);
+
     // Once saved without them, they come back as contacts added in this run.
     store.remove({1, 2});
     QVERIFY(store.save(path).ok);
