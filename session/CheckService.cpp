@@ -171,6 +171,16 @@ void CheckService::sessionChanged(const SessionStatus& status) {
 
 // ---- the whole list -----------------------------------------------------------
 
+void CheckService::rowsRemoved(const std::vector<qint32>& rows) {
+    m_run.cursor -= qint32(std::lower_bound(rows.begin(), rows.end(), m_run.cursor) - rows.begin());
+}
+
+void CheckService::rowsPutBack(const std::vector<qint32>& rows) {
+    for (const qint32 row : rows)
+        if (row < m_run.cursor)
+            ++m_run.cursor;
+}
+
 void CheckService::checkEveryone(RunList& list) {
     if (runGoing())
         return;

@@ -98,6 +98,10 @@ public:
     void checkEveryone(RunList& list);
     void stopChecking();
     bool runGoing() const { return m_run.list != nullptr; }
+    // The list's rows went (their numbers before, ascending) or came back (their numbers after):
+    // the run goes on from the same row.
+    void rowsRemoved(const std::vector<qint32>& rows);
+    void rowsPutBack(const std::vector<qint32>& rows);
     RunProgress progress() const;
     // What "Check Everyone" would do now: how many addresses it would ask, whether it goes on with
     // a run left off, and about how long that takes at the pace set.

@@ -5,6 +5,7 @@
 #include "contacts/ContactExchange.h"
 #include "contacts/ContactListModel.h"
 #include "contacts/ContactStore.h"
+#include "session/CheckService.h"
 #include "session/Watches.h"
 #include "shell/Dialogs.h"
 #include "shell/ListChecks.h"
@@ -65,7 +66,10 @@ void ListKeeping::removeRows(std::vector<qint32> rows) {
     QSet<QString> addresses;
     for (qint32 row : rows)
         addresses.insert(store.rowField(row, ContactField::Email).toLower());
-    const qint32 first = rows.empty() ? 0 : *std::min_element(rows.begin(), rows.end());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    const qint32 first = rows.empty() ? 0 : rows.front();
+    m_parts.checks.rowsRemoved(rows);
     store.remove(std::move(rows));
     m_checks.rowsChanged();
     std::vector<Gone> gone;
@@ -95,6 +99,7 @@ void ListKeeping::undoRemove() {
     if (!canUndo())
         return;
     const std::vector<qint32> back = m_parts.contacts.undoRemove();
+    m_parts.checks.rowsPutBack(back);
     m_checks.rowsChanged();
     if (!m_gone.empty()) {
         for (const Gone& g : m_gone.back()) {

@@ -174,6 +174,31 @@ private slots:
         QCOMPARE(engine.mostAtOnce, 2);
     }
 
+    // Rows removed behind a run's place and put back: every row still there is asked once.
+    void aRunGoesOnFromItsRowWhenRowsGoOrComeBack() {
+        CheckService service(engine, nullptr, &clock);
+        service.checkEveryone(list);
+        run(service, 3000);
+        const qsizetype asked = engine.started.size();
+        QVERIFY(asked > 5 && asked < 20);
+        std::vector<qint32> gone;
+        for (qint32 row = 0; row < 4; ++row)
+            gone.push_back(row);
+        const QStringList removed = list.list.mid(0, 4);
+        list.list.remove(0, 4);
+        service.rowsRemoved(gone);
+        run(service, 8000);
+        list.list = removed + list.list;
+        service.rowsPutBack(gone);
+        run(service, 1'000'000);
+        QVERIFY(!service.runGoing());
+        QMap<QString, int> times;
+        for (const auto& [at, who] : engine.started)
+            ++times[who];
+        QCOMPARE(times.size(), list.list.size());
+        QCOMPARE(times.key(2, QString()), QString()); // none twice
+    }
+
     // A pace below one a second.
     void aFractionalPace() {
         CheckService service(engine, nullptr, &clock);
