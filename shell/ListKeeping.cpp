@@ -71,7 +71,8 @@ void ListKeeping::removeRows(std::vector<qint32> rows) {
     const qint32 first = rows.empty() ? 0 : rows.front();
     m_parts.checks.rowsRemoved(rows);
     store.remove(std::move(rows));
-    m_checks.rowsChanged();
+    // The row that takes the place of the first one removed, else the one before it.
+    m_rowsChanged({std::min(first, store.rowCount() - 1)});
     std::vector<Gone> gone;
     for (const QString& address : std::as_const(addresses)) {
         if (!m_checks.rowsOf(address).empty())
@@ -87,8 +88,6 @@ void ListKeeping::removeRows(std::vector<qint32> rows) {
             gone.push_back(std::move(g));
     }
     m_gone.push_back(std::move(gone));
-    // The row that takes the place of the first one removed, else the one before it.
-    m_rowsChanged({std::min(first, store.rowCount() - 1)});
 }
 
 bool ListKeeping::canUndo() const {
@@ -100,7 +99,6 @@ void ListKeeping::undoRemove() {
         return;
     const std::vector<qint32> back = m_parts.contacts.undoRemove();
     m_parts.checks.rowsPutBack(back);
-    m_checks.rowsChanged();
     if (!m_gone.empty()) {
         for (const Gone& g : m_gone.back()) {
             if (g.result)
@@ -141,7 +139,6 @@ void ListKeeping::editSelected() {
         break;
     }
     store.edit(row, name, email);
-    m_checks.rowsChanged();
     m_rowsChanged({row});
 }
 
@@ -245,7 +242,6 @@ void ListKeeping::importContacts() {
             break;
         ++added;
     }
-    m_checks.rowsChanged();
     m_rowsChanged({firstNew});
     if (added < fresh.size())
         Dialogs::show(m_window,

@@ -122,7 +122,6 @@ void MainWindow::startChecks() {
         auto* del = new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut);
         connect(del, &QShortcut::activated, this, &MainWindow::mnuRemoveContact_Click);
     }
-    connect(menus.file, &QMenu::aboutToShow, this, [this] { menus.mnuUndoRemove->setEnabled(keeping->canUndo()); });
     menus.trayStartAtLogin->setChecked(Autostart::enabled());
     connect(menus.contactMenu, &QMenu::aboutToShow, this, [this] {
         const std::optional<QString> contact = selectedContact();
