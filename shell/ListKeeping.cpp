@@ -11,6 +11,7 @@
 #include "shell/ListChecks.h"
 #include "shell/MainControls.h"
 #include "shell/Marks.h"
+#include "services/ProgramSettings.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -22,7 +23,12 @@
 
 namespace {
 
-constexpr int kStaleMonths = 12;
+// [CleanUp] NotSeenMonths: a whole number of months, at least one.
+int staleMonths() {
+    bool whole = false;
+    const int months = programSettings().value(QStringLiteral("CleanUp/NotSeenMonths")).toString().toInt(&whole);
+    return whole && months >= 1 ? months : 12;
+}
 
 QString number(qint64 n) {
     return QLocale().toString(n);
@@ -145,7 +151,8 @@ void ListKeeping::editSelected() {
 void ListKeeping::cleanUp() {
     ContactStore& store = m_parts.contacts;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 cutoff = QDateTime::fromMSecsSinceEpoch(now).addMonths(-kStaleMonths).toMSecsSinceEpoch();
+    const int months = staleMonths();
+    const qint64 cutoff = QDateTime::fromMSecsSinceEpoch(now).addMonths(-months).toMSecsSinceEpoch();
     QSet<QString> noAccount, stale;
     m_parts.results.forEach([&](const QString& address, const CheckResults::Result& r) {
         if (r.kind == ResultKind::NoSuchUser)
@@ -176,7 +183,7 @@ void ListKeeping::cleanUp() {
          QStringLiteral("No account: %1 contacts whose latest result is \"No such user\"")
              .arg(number(noAccountRows.size())),
          QStringLiteral("Not seen online for more than %1 months: %2 contacts")
-             .arg(kStaleMonths)
+             .arg(months)
              .arg(number(staleRows.size()))},
         {true, true, false}, QStringLiteral("Remove"));
     if (!chosen)

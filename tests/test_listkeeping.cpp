@@ -11,6 +11,7 @@
 #include "tests/support/ShellHarness.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QLabel>
 #include <QAbstractItemView>
 #include <QTest>
@@ -49,6 +50,8 @@ private slots:
         CheckResults& results = h.program().results;
         results.record("gone@x", ResultKind::NoSuchUser, 1000);
         results.record("ann@x", ResultKind::Online, 1000);
+        // Never seen online, but known for a day only: not "not seen for 12 months".
+        results.record("cy@x", ResultKind::Offline, QDateTime::currentMSecsSinceEpoch() - 86'400'000);
         h.program().watches.add("gone@x", false);
         h.program().watches.add("ann@x", true);
         MainWindow* w = h.mainWindow(Layout::Full);
