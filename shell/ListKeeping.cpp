@@ -11,6 +11,7 @@
 #include "shell/ListChecks.h"
 #include "shell/MainControls.h"
 #include "shell/Marks.h"
+#include "shell/Notices.h"
 #include "services/ProgramSettings.h"
 
 #include <QDateTime>
@@ -34,10 +35,6 @@ QString number(qint64 n) {
     return QLocale().toString(n);
 }
 
-QString storableRefusal() {
-    return QStringLiteral("A name or e-mail address cannot contain a double quote or a line break. Please change it "
-                          "and try again.");
-}
 
 } // namespace
 
@@ -55,7 +52,7 @@ qint32 ListKeeping::selectedRow() const {
 void ListKeeping::removeSelected() {
     const qint32 row = selectedRow();
     if (row < 0) {
-        Dialogs::show(m_window, QStringLiteral("Please select a contact in the E-Mail list first."));
+        Dialogs::show(m_window, Notices::selectFirst());
         return;
     }
     const QString name = m_parts.contacts.rowField(row, ContactField::Name);
@@ -120,7 +117,7 @@ void ListKeeping::undoRemove() {
 void ListKeeping::editSelected() {
     const qint32 row = selectedRow();
     if (row < 0) {
-        Dialogs::show(m_window, QStringLiteral("Please select a contact in the E-Mail list first."));
+        Dialogs::show(m_window, Notices::selectFirst());
         return;
     }
     ContactStore& store = m_parts.contacts;
@@ -138,7 +135,7 @@ void ListKeeping::editSelected() {
         Dialogs::show(m_window, QStringLiteral("Sorry, we cant add that email to your database."));
         return;
     case EntryVerdict::Unstorable:
-        Dialogs::show(m_window, storableRefusal());
+        Dialogs::show(m_window, Notices::unstorable());
         return;
     case EntryVerdict::ListFull:
     case EntryVerdict::Add:

@@ -447,8 +447,7 @@ void MainWindow::cmdAdd_Click() {
         Dialogs::show(this, QStringLiteral("Sorry, we cant add that email to your database."));
         return;
     case EntryVerdict::Unstorable:
-        Dialogs::show(this, QStringLiteral("A name or e-mail address cannot contain a double quote or a line "
-                                           "break. Please change it and try again."));
+        Dialogs::show(this, Notices::unstorable());
         return;
     case EntryVerdict::ListFull:
         Dialogs::show(this,
@@ -548,7 +547,7 @@ bool MainWindow::requireSelection(QString* contact) {
         *contact = *s;
         return true;
     }
-    Dialogs::show(this, QStringLiteral("Please select a contact in the E-Mail list first."));
+    Dialogs::show(this, Notices::selectFirst());
     return false;
 }
 

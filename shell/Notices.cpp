@@ -110,4 +110,13 @@ QString readOnlyContactFile(const ContactLocation::Placement& placement) {
         .arg(placement.readOnlyFile, placement.file);
 }
 
+QString selectFirst() {
+    return QStringLiteral("Please select a contact in the E-Mail list first.");
+}
+
+QString unstorable() {
+    return QStringLiteral("A name or e-mail address cannot contain a double quote or a line break. Please change it "
+                          "and try again.");
+}
+
 } // namespace Notices

@@ -17,6 +17,10 @@ QStringList load(const LoadResult& result, const QString& contactFile);
 // What became of the program's own database, when it is not simply open; empty otherwise.
 QString database(const CheckDatabase& database);
 QString noClient();
+// A contact action with no row selected.
+QString selectFirst();
+// A name or address the contact file could not hold.
+QString unstorable();
 QString saveFailed(const QString& error, bool leavingCalledOff);
 // A list beside the program that Velmora cannot write there, told once; empty once told.
 QString readOnlyContactFile(const ContactLocation::Placement& placement);
